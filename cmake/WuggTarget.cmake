@@ -1,0 +1,29 @@
+# Common compile settings for every target of the project.
+function(wugg_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
+                                           -Wold-style-cast -Wcast-align -Woverloaded-virtual
+                                           -Wno-unused-parameter)
+  if(WUGG_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  target_compile_definitions(${target} PRIVATE QT_NO_KEYWORDS)
+endfunction()
+
+# A QtTest executable registered with CTest. LABELS "desktop" marks tests
+# that need the headless desktop session; the others run offscreen.
+function(wugg_add_test name)
+  cmake_parse_arguments(ARG "DESKTOP" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  wugg_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  if(ARG_DESKTOP)
+    set_tests_properties(${name} PROPERTIES LABELS desktop TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL TRUE)
+  else()
+    set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT ${ARG_TIMEOUT}
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QUICK_BACKEND=software")
+  endif()
+endfunction()
