@@ -38,6 +38,9 @@ public:
             c();
     }
 
+    // True while the subscription is live.
+    explicit operator bool() const { return bool(m_cancel); }
+
     // Keeps this subscription alive as long as the owner's set.
     void store(std::vector<AnyCancellable> &set) { set.push_back(std::move(*this)); }
 

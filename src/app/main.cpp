@@ -1,0 +1,7 @@
+#include "mendoraapp.h"
+
+int main(int argc, char **argv)
+{
+    MendoraApp app(argc, argv);
+    return app.exec();
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+// Resolving the crash reporter is what starts crash reporting.
+class CrashReporting
+{
+public:
+    virtual ~CrashReporting() = default;
+};
