@@ -60,8 +60,8 @@ session_start() {
   session_pids+=($!)
 
   # An unlocked login keyring (password "test") serving the Secret Service.
-  (echo -n test | exec gnome-keyring-daemon --foreground --unlock --components=secrets \
-      >"$session_home/keyring.log" 2>&1) &
+  gnome-keyring-daemon --foreground --unlock --components=secrets \
+    < <(printf %s test) >"$session_home/keyring.log" 2>&1 &
   session_pids+=($!)
   for _ in $(seq 50); do
     dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
