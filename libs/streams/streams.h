@@ -5,8 +5,14 @@
 // they are destroyed. Values are delivered synchronously on the sender's
 // thread; operators that change the thread say so.
 
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -101,6 +107,19 @@ private:
     std::vector<std::shared_ptr<Entry>> m_entries;
 };
 
+// Runs fn on the main thread after the delay (zero: on the next turn of the loop).
+inline void runOnMainAfter(std::chrono::milliseconds delay, std::function<void()> fn)
+{
+    auto *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    auto arm = [app, delay, fn = std::move(fn)] { QTimer::singleShot(delay, Qt::PreciseTimer, app, fn); };
+    if (QThread::currentThread() == app->thread())
+        arm();
+    else
+        QMetaObject::invokeMethod(app, arm, Qt::QueuedConnection);
+}
+
 } // namespace detail
 
 // A read-only stream of T. Copies share the same source.
@@ -121,9 +140,92 @@ public:
         return m_subscribe(std::move(onValue));
     }
 
+    // Each value transformed by f.
+    template<class F>
+    auto map(F f) const
+    {
+        using U = std::decay_t<std::invoke_result_t<F &, const T &>>;
+        return AnyPublisher<U>([upstream = *this, f](std::function<void(const U &)> down) {
+            return upstream.sink([f, down](const T &v) mutable { down(f(v)); });
+        });
+    }
+
+    // Only the values for which pred holds.
+    template<class F>
+    AnyPublisher<T> filter(F pred) const
+    {
+        return AnyPublisher<T>([upstream = *this, pred](std::function<void(const T &)> down) {
+            return upstream.sink([pred, down](const T &v) mutable {
+                if (pred(v))
+                    down(v);
+            });
+        });
+    }
+
+    // f gives an optional; empty results are dropped.
+    template<class F>
+    auto compactMap(F f) const
+    {
+        using Optional = std::decay_t<std::invoke_result_t<F &, const T &>>;
+        using U = typename Optional::value_type;
+        return AnyPublisher<U>([upstream = *this, f](std::function<void(const U &)> down) {
+            return upstream.sink([f, down](const T &v) mutable {
+                if (auto out = f(v))
+                    down(*out);
+            });
+        });
+    }
+
+    // Runs onOutput for each value as it passes, before the subscriber sees it.
+    AnyPublisher<T> handleEvents(std::function<void(const T &)> onOutput) const
+    {
+        return AnyPublisher<T>([upstream = *this, onOutput](std::function<void(const T &)> down) {
+            return upstream.sink([onOutput, down](const T &v) {
+                onOutput(v);
+                down(v);
+            });
+        });
+    }
+
+    // Each value delivered on the main thread after the delay. A cancelled
+    // subscription receives nothing that was still on its way.
+    AnyPublisher<T> delay(std::chrono::milliseconds by) const
+    {
+        return AnyPublisher<T>([upstream = *this, by](std::function<void(const T &)> down) {
+            auto alive = std::make_shared<bool>(true);
+            auto inner = std::make_shared<AnyCancellable>(upstream.sink([alive, down, by](const T &v) {
+                detail::runOnMainAfter(by, [alive, down, v] {
+                    if (*alive)
+                        down(v);
+                });
+            }));
+            return AnyCancellable([alive, inner] {
+                *alive = false;
+                inner->cancel();
+            });
+        });
+    }
+
+    // Each value delivered on the main thread on a later turn of its event loop.
+    AnyPublisher<T> receiveOnMain() const { return delay(std::chrono::milliseconds(0)); }
+
 private:
     Subscribe m_subscribe;
 };
+
+// The values of both publishers, in the order they are sent.
+template<class T>
+AnyPublisher<T> merge(const AnyPublisher<T> &a, const AnyPublisher<T> &b)
+{
+    return AnyPublisher<T>([a, b](std::function<void(const T &)> down) {
+        auto first = std::make_shared<AnyCancellable>(a.sink(down));
+        auto second = std::make_shared<AnyCancellable>(b.sink(down));
+        return AnyCancellable([first, second] {
+            first->cancel();
+            second->cancel();
+        });
+    });
+}
 
 // Sends each value to the subscribers present at that moment.
 template<class T>

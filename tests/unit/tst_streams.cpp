@@ -1,6 +1,8 @@
 #include <streams.h>
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 
 #include <vector>
 
@@ -89,6 +91,84 @@ private Q_SLOTS:
         QCOMPARE(subject.value(), 1);
     }
 
+    void operatorsTransformPerSubscription()
+    {
+        PassthroughSubject<int> subject;
+        int seen = 0;
+        auto chain = subject.eraseToAnyPublisher()
+                         .handleEvents([&seen](int) { ++seen; })
+                         .filter([](int v) { return v % 2 == 0; })
+                         .compactMap([](int v) { return v > 2 ? std::optional<QString>(QString::number(v)) : std::nullopt; })
+                         .map([](const QString &v) { return v + QStringLiteral("!"); });
+        QStringList got;
+        auto first = chain.sink([&got](const QString &v) { got << v; });
+        auto second = chain.sink([&got](const QString &v) { got << v; });
+        for (int v : {1, 2, 3, 4, 6})
+            subject.send(v);
+        // Every subscription runs the whole chain, its side effects included.
+        QCOMPARE(seen, 10);
+        QCOMPARE(got, (QStringList{QStringLiteral("4!"), QStringLiteral("4!"), QStringLiteral("6!"),
+                                   QStringLiteral("6!")}));
+        second.cancel();
+        subject.send(8);
+        QCOMPARE(seen, 11);
+        QCOMPARE(got.size(), 5);
+    }
+
+    void mergeKeepsTheOrderOfSending()
+    {
+        PassthroughSubject<int> a;
+        PassthroughSubject<int> b;
+        std::vector<int> got;
+        auto sub = merge(a.eraseToAnyPublisher(), b.eraseToAnyPublisher()).sink([&got](int v) { got.push_back(v); });
+        a.send(1);
+        b.send(2);
+        a.send(3);
+        sub.cancel();
+        b.send(4);
+        QCOMPARE(got, (std::vector<int>{1, 2, 3}));
+    }
+
+    void delayDeliversLaterOnTheMainThread()
+    {
+        PassthroughSubject<int> subject;
+        std::vector<int> got;
+        QThread *thread = nullptr;
+        QElapsedTimer clock;
+        qint64 arrivedAt = -1;
+        auto sub = subject.eraseToAnyPublisher().delay(std::chrono::milliseconds(200)).sink([&](int v) {
+            got.push_back(v);
+            thread = QThread::currentThread();
+            arrivedAt = clock.elapsed();
+        });
+        clock.start();
+        std::unique_ptr<QThread> sender(QThread::create([&subject] { subject.send(7); }));
+        sender->start();
+        QVERIFY(sender->wait(2000));
+        QVERIFY(got.empty());
+        QTRY_COMPARE(got.size(), 1u);
+        QCOMPARE(got[0], 7);
+        QCOMPARE(thread, QThread::currentThread());
+        QVERIFY2(arrivedAt >= 195, qPrintable(QString::number(arrivedAt)));
+    }
+
+    void cancelledDelayDropsWhatIsOnItsWay()
+    {
+        PassthroughSubject<int> subject;
+        int got = 0;
+        auto sub = subject.eraseToAnyPublisher().delay(std::chrono::milliseconds(50)).sink([&got](int) { ++got; });
+        subject.send(1);
+        sub.cancel();
+        QTest::qWait(200);
+        QCOMPARE(got, 0);
+
+        // receiveOnMain never delivers during the send itself.
+        auto onMain = subject.eraseToAnyPublisher().receiveOnMain().sink([&got](int) { ++got; });
+        subject.send(2);
+        QCOMPARE(got, 0);
+        QTRY_COMPARE(got, 1);
+    }
+
     void publisherOutlivingItsSubjectIsSilent()
     {
         AnyPublisher<int> publisher;
@@ -103,5 +183,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_APPLESS_MAIN(TestStreams)
+QTEST_GUILESS_MAIN(TestStreams)
 #include "tst_streams.moc"
