@@ -1,0 +1,78 @@
+#pragma once
+
+// What the program needs of the desktop: the frontmost application (EWMH),
+// synthetic keystrokes (XTest), and this program's own focused text input.
+// Everything goes through Qt's own xcb connection; without an X11 display
+// (offscreen, Wayland) the X11 functions answer none / 0 / false.
+
+#include <QPointer>
+#include <QString>
+#include <Qt>
+
+#include <optional>
+
+class QObject;
+
+namespace platform {
+
+// The application identifier (WM_CLASS class) of the window in front, if any.
+std::optional<QString> frontmostApplicationIdentifier();
+// This program's own application identifier, as its windows carry it.
+std::optional<QString> ownApplicationIdentifier();
+
+// The X window in _NET_ACTIVE_WINDOW of the root window; 0 when none.
+quint32 activeWindow();
+// The WM_CLASS class of a window, or of the client window below a frame.
+std::optional<QString> applicationIdentifier(quint32 window);
+// Asks the window manager, as a pager would, to raise and focus the window.
+bool activateWindow(quint32 window);
+
+// An X11 display with the XTEST extension.
+bool canPostSyntheticEvents();
+// Presses the modifiers and then the key, releasing in reverse order, with
+// exactly these modifiers down: any other held modifier is released first.
+bool postKeyChord(Qt::KeyboardModifiers modifiers, Qt::Key key);
+// Extends the selection in the focused text view from the caret back to the
+// start of its paragraph (of its visual line where the paragraph wraps).
+// See the definition for which chord and why.
+bool postSelectToParagraphStart();
+
+// A span of text in UTF-16 code units.
+struct TextRange {
+    qsizetype start = 0;
+    qsizetype length = 0;
+    friend bool operator==(const TextRange &, const TextRange &) = default;
+};
+
+// The text input of this program that has focus when constructed: QML
+// TextInput/TextEdit and the Controls built on them through their
+// properties, QLineEdit/QTextEdit/QPlainTextEdit and anything else that
+// answers input-method queries through those. Reads answer none when the
+// object is gone or has no text.
+class FocusedTextInput
+{
+public:
+    // The current QGuiApplication::focusObject().
+    FocusedTextInput();
+    explicit FocusedTextInput(QObject *object);
+
+    QObject *object() const { return m_object.data(); }
+    bool isValid() const;
+
+    std::optional<QString> text() const;
+    std::optional<QString> selectedText() const;
+    // start is where the selection begins, whichever end the caret is at.
+    std::optional<TextRange> selection() const;
+    bool setSelection(qsizetype start, qsizetype length);
+    bool setText(const QString &text);
+
+private:
+    enum class Kind { None, Quick, PlainTextProperty, InputMethod };
+    Kind kind() const;
+    // Where the input-method positions start in the whole text.
+    qsizetype inputMethodBase() const;
+
+    QPointer<QObject> m_object;
+};
+
+} // namespace platform
