@@ -27,9 +27,19 @@ void onQuitSignal(int)
     [[maybe_unused]] auto written = ::write(quitPipe[1], &byte, 1);
 }
 
+// Global shortcuts, synthetic keys and the active window are X11 matters:
+// on a Wayland session the program runs through XWayland.
+int &preferX11(int &argc)
+{
+    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY")
+        && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    return argc;
+}
+
 } // namespace
 
-MendoraApp::MendoraApp(int &argc, char **argv) : m_application(argc, argv)
+MendoraApp::MendoraApp(int &argc, char **argv) : m_application(preferX11(argc), argv)
 {
     QApplication::setApplicationName(QString::fromLatin1(BuildConfig::kAppId));
     QApplication::setOrganizationName(QString::fromLatin1(BuildConfig::kOrganization));
