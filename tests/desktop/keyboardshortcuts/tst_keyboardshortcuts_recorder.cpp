@@ -1,0 +1,169 @@
+// The Recorder control in a real window: what it shows, what it records
+// from key events, and that recording keeps global shortcuts quiet.
+
+#include "fakekeyboard.h"
+#include "keyboardshortcuts.h"
+
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+
+#define XK_MISCELLANY
+#define XK_LATIN1
+#include <X11/keysymdef.h>
+
+using namespace KeyboardShortcuts;
+
+class TestRecorder : public QObject
+{
+    Q_OBJECT
+
+    QQmlEngine m_engine;
+    std::unique_ptr<QQuickWindow> m_window;
+    QQuickItem *m_recorder = nullptr;
+
+    static QString stored(const QString &raw)
+    {
+        QSettings settings(QCoreApplication::organizationName(), QCoreApplication::applicationName());
+        return settings.value(QStringLiteral("KeyboardShortcuts_") + raw, QStringLiteral("<unset>")).toString();
+    }
+
+    QString displayText() const { return m_recorder->property("displayText").toString(); }
+    bool recording() const { return m_recorder->property("recording").toBool(); }
+
+    void clickRecorder()
+    {
+        QTest::mouseClick(m_window.get(), Qt::LeftButton, Qt::NoModifier,
+                          m_recorder->mapToScene(QPointF(20, m_recorder->height() / 2)).toPoint());
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("WuggTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("tst_keyboardshortcuts_recorder"));
+        QSettings(QCoreApplication::organizationName(), QCoreApplication::applicationName()).clear();
+        registerQmlModule();
+    }
+
+    void init()
+    {
+        QQmlComponent component(&m_engine);
+        component.setData(R"(
+            import QtQuick
+            import KeyboardShortcuts
+            Window {
+                width: 320; height: 120; visible: true
+                Recorder { objectName: "recorder"; name: "recorded"; anchors.centerIn: parent; width: 240 }
+            }
+        )", QUrl(QStringLiteral("qrc:/recordertest.qml")));
+        m_window.reset(qobject_cast<QQuickWindow *>(component.create()));
+        QVERIFY2(m_window, qPrintable(component.errorString()));
+        m_recorder = m_window->findChild<QQuickItem *>(QStringLiteral("recorder"));
+        QVERIFY(m_recorder);
+        m_window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_recorder = nullptr;
+        QVERIFY(globalShortcutsEnabled());
+    }
+
+    void showsPlaceholderThenStoredKeys()
+    {
+        reset(Name(QStringLiteral("recorded")));
+        QCOMPARE(displayText(), QStringLiteral("Record Shortcut"));
+        QVERIFY(!m_recorder->property("hasShortcut").toBool());
+
+        setShortcut(Shortcut(Qt::Key_F, Qt::ControlModifier), Name(QStringLiteral("recorded")));
+        QCOMPARE(displayText(), QStringLiteral("Ctrl+F"));
+        QVERIFY(m_recorder->property("hasShortcut").toBool());
+    }
+
+    void showsTheDefaultOfTheName()
+    {
+        m_recorder->setProperty("name", QStringLiteral("withDefault"));
+        QCOMPARE(displayText(), QStringLiteral("Record Shortcut"));
+        // Once the name is declared with a default, that is what it has.
+        getShortcut(Name(QStringLiteral("withDefault"), Shortcut(Qt::Key_D, Qt::ControlModifier | Qt::AltModifier)));
+        m_recorder->setProperty("name", QStringLiteral("recorded"));
+        m_recorder->setProperty("name", QStringLiteral("withDefault"));
+        QCOMPARE(displayText(), QStringLiteral("Ctrl+Alt+D"));
+    }
+
+    void recordsAKeyCombination()
+    {
+        reset(Name(QStringLiteral("recorded")));
+        clickRecorder();
+        QVERIFY(recording());
+        QVERIFY(!globalShortcutsEnabled());
+
+        // A key without modifier would take it from typing: ignored.
+        QTest::keyClick(m_window.get(), Qt::Key_K);
+        QVERIFY(recording());
+        QCOMPARE(stored(QStringLiteral("recorded")), QStringLiteral("<unset>"));
+
+        QTest::keyClick(m_window.get(), Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(!recording());
+        QVERIFY(globalShortcutsEnabled());
+        QCOMPARE(stored(QStringLiteral("recorded")), QStringLiteral("Ctrl+Alt+K"));
+        QCOMPARE(getShortcut(Name(QStringLiteral("recorded")))->description(), QStringLiteral("Ctrl+Alt+K"));
+        QCOMPARE(displayText(), QStringLiteral("Ctrl+Alt+K"));
+    }
+
+    void escapeCancelsAndBackspaceClears()
+    {
+        setShortcut(Shortcut(Qt::Key_F, Qt::ControlModifier), Name(QStringLiteral("recorded")));
+        clickRecorder();
+        QVERIFY(recording());
+        QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        QVERIFY(!recording());
+        QCOMPARE(stored(QStringLiteral("recorded")), QStringLiteral("Ctrl+F"));
+
+        clickRecorder();
+        QTest::keyClick(m_window.get(), Qt::Key_Backspace);
+        QVERIFY(!recording());
+        QCOMPARE(stored(QStringLiteral("recorded")), QString());
+        QVERIFY(!getShortcut(Name(QStringLiteral("recorded"), Shortcut(Qt::Key_F, Qt::ControlModifier))));
+        QCOMPARE(displayText(), QStringLiteral("Record Shortcut"));
+    }
+
+    void recordingKeepsGlobalShortcutsQuiet()
+    {
+        FakeKeyboard keyboard;
+        QVERIFY2(keyboard.isValid(), "no X server");
+        int fired = 0;
+        const Name global(QStringLiteral("globalWhileRecording"));
+        setShortcut(Shortcut(Qt::Key_J, Qt::ControlModifier | Qt::AltModifier), global);
+        onKeyUp(global, [&fired] { ++fired; });
+        const auto drop = qScopeGuard([&] { removeHandlers(global); });
+
+        // Held globally: typing it fires.
+        keyboard.tap({XK_Control_L, XK_Alt_L, XK_j});
+        QTRY_COMPARE(fired, 1);
+
+        // While recording the same keys reach the window, not the handler.
+        clickRecorder();
+        QVERIFY(recording());
+        keyboard.tap({XK_Control_L, XK_Alt_L, XK_j});
+        QTRY_COMPARE(stored(QStringLiteral("recorded")), QStringLiteral("Ctrl+Alt+J"));
+        QTest::qWait(200);
+        QCOMPARE(fired, 1);
+
+        // Recording over, the global shortcut works again.
+        keyboard.tap({XK_Control_L, XK_Alt_L, XK_j});
+        QTRY_COMPARE(fired, 2);
+    }
+};
+
+QTEST_MAIN(TestRecorder)
+#include "tst_keyboardshortcuts_recorder.moc"
