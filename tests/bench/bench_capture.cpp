@@ -30,17 +30,7 @@ double median(std::vector<double> v)
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
-    Resolver::main().setRegistrationRoutine([](Resolver &r) {
-        r.register_<ClipboardAccessor>([] { return std::make_shared<ClipboardAccessor>(); })
-            .implements<ClipboardAccess>()
-            .scope(Resolver::Scope::Application);
-        r.register_<AccessibilityHandler>([] { return std::make_shared<AccessibilityHandler>(); })
-            .implements<AccessibilityHandling>()
-            .scope(Resolver::Scope::Shared);
-        r.register_<KeyboardEventSimulator>([] { return std::make_shared<KeyboardEventSimulator>(); })
-            .implements<KeyboardEventSimulating>();
-        r.register_<TextExtractor>([] { return std::make_shared<TextExtractor>(); }).implements<TextExtraction>();
-    });
+    Resolver::main().setRegistrationRoutine(desktop::registerCaptureServices);
 
     QString text;
     while (text.size() < 10000)

@@ -2,6 +2,12 @@
 
 // Helpers for tests that drive real applications in the headless session.
 
+#include <accessibilityhandler.h>
+#include <clipboardaccessor.h>
+#include <keyboardeventsimulator.h>
+#include <resolver.h>
+#include <textextractor.h>
+
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -35,6 +41,20 @@ inline QByteArray clipboardAsSeenByOthers()
 {
     return run(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")},
                3000);
+}
+
+// The services a capture and a write-back use, with the program's scopes.
+inline void registerCaptureServices(Resolver &r)
+{
+    r.register_<ClipboardAccessor>([] { return std::make_shared<ClipboardAccessor>(); })
+        .implements<ClipboardAccess>()
+        .scope(Resolver::Scope::Application);
+    r.register_<AccessibilityHandler>([] { return std::make_shared<AccessibilityHandler>(); })
+        .implements<AccessibilityHandling>()
+        .scope(Resolver::Scope::Shared);
+    r.register_<KeyboardEventSimulator>([] { return std::make_shared<KeyboardEventSimulator>(); })
+        .implements<KeyboardEventSimulating>();
+    r.register_<TextExtractor>([] { return std::make_shared<TextExtractor>(); }).implements<TextExtraction>();
 }
 
 // A mousepad window editing a file of its own, closed when this goes.

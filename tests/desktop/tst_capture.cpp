@@ -66,18 +66,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        Resolver::main().setRegistrationRoutine([](Resolver &r) {
-            r.register_<ClipboardAccessor>([] { return std::make_shared<ClipboardAccessor>(); })
-                .implements<ClipboardAccess>()
-                .scope(Resolver::Scope::Application);
-            r.register_<AccessibilityHandler>([] { return std::make_shared<AccessibilityHandler>(); })
-                .implements<AccessibilityHandling>()
-                .scope(Resolver::Scope::Shared);
-            r.register_<KeyboardEventSimulator>([] { return std::make_shared<KeyboardEventSimulator>(); })
-                .implements<KeyboardEventSimulating>();
-            r.register_<TextExtractor>([] { return std::make_shared<TextExtractor>(); })
-                .implements<TextExtraction>();
-        });
+        Resolver::main().setRegistrationRoutine(desktop::registerCaptureServices);
     }
 
     void selectionInAnotherApplicationIsCapturedAndReplaced()
