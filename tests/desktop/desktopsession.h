@@ -14,19 +14,28 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 namespace desktop {
 
-// Runs a command to its end and gives its standard output; empty on failure.
-inline QByteArray run(const QString &program, const QStringList &arguments, int timeoutMs = 10000)
+// Runs a command to its end and gives its standard output; none when it
+// did not finish in time. The event loop keeps running meanwhile: while this
+// process owns the clipboard it has to answer the command itself.
+inline std::optional<QByteArray> runToEnd(const QString &program, const QStringList &arguments, int timeoutMs = 10000)
 {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs)) {
+    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
         process.kill();
         process.waitForFinished(1000);
-        return {};
+        return std::nullopt;
     }
     return process.readAllStandardOutput();
+}
+
+inline QByteArray run(const QString &program, const QStringList &arguments, int timeoutMs = 10000)
+{
+    return runToEnd(program, arguments, timeoutMs).value_or(QByteArray());
 }
 
 inline void xdotool(const QStringList &arguments)
@@ -36,11 +45,12 @@ inline void xdotool(const QStringList &arguments)
     QTest::qWait(150);
 }
 
-// The clipboard as another client sees it; empty when nobody owns it.
-inline QByteArray clipboardAsSeenByOthers()
+// The clipboard's text as another client sees it: empty when nobody owns
+// it, none when the owner did not answer in time.
+inline std::optional<QByteArray> clipboardAsSeenByOthers()
 {
-    return run(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")},
-               3000);
+    return runToEnd(QStringLiteral("xclip"),
+                    {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")}, 5000);
 }
 
 // The services a capture and a write-back use, with the program's scopes.

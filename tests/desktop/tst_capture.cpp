@@ -79,7 +79,7 @@ private Q_SLOTS:
         auto capture = extractor();
         QCOMPARE(capture->extractSelectedText(), std::optional<QString>(QStringLiteral("brave")));
         capture->replaceSelectedText(QStringLiteral("bold \u05e9\u05dc\u05d5\u05dd"));
-        QCOMPARE(desktop::clipboardAsSeenByOthers(), QByteArray());
+        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
         QCOMPARE(editor.contents(), QStringLiteral("Hello bold \u05e9\u05dc\u05d5\u05dd new w\u00f6rld \U0001F30D\n"));
     }
 
@@ -90,7 +90,7 @@ private Q_SLOTS:
         auto capture = extractor();
         QCOMPARE(capture->extractSelectedText(), std::optional<QString>(QStringLiteral("Second one is here")));
         capture->replaceSelectedText(QStringLiteral("The second one was"));
-        QCOMPARE(desktop::clipboardAsSeenByOthers(), QByteArray());
+        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
         QCOMPARE(editor.contents(), QStringLiteral("First paragraph stays.\nThe second one was and goes on\n"));
     }
 
@@ -100,7 +100,7 @@ private Q_SLOTS:
         QVERIFY(editor.open(QStringLiteral("Above.\n\nBelow.\n"), 2, 0));
         auto capture = extractor();
         QCOMPARE(capture->extractSelectedText(), std::nullopt);
-        QCOMPARE(desktop::clipboardAsSeenByOthers(), QByteArray());
+        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
         capture->resetCapture();
         QCOMPARE(editor.contents(), QStringLiteral("Above.\n\nBelow.\n"));
     }
@@ -116,7 +116,7 @@ private Q_SLOTS:
         auto capture = extractor();
         QCOMPARE(capture->extractSelectedText(), std::optional<QString>(big));
         capture->replaceSelectedText(QStringLiteral("short"));
-        QCOMPARE(desktop::clipboardAsSeenByOthers(), QByteArray());
+        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
         QCOMPARE(editor.contents(), QStringLiteral("short"));
     }
 
