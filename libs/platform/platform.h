@@ -5,6 +5,7 @@
 // Everything goes through Qt's own xcb connection; without an X11 display
 // (offscreen, Wayland) the X11 functions answer none / 0 / false.
 
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <Qt>
@@ -26,6 +27,8 @@ quint32 activeWindow();
 std::optional<QString> applicationIdentifier(quint32 window);
 // Asks the window manager, as a pager would, to raise and focus the window.
 bool activateWindow(quint32 window);
+// The windows the window manager manages, topmost first; empty when none.
+QList<quint32> clientWindows();
 
 // An X11 display with the XTEST extension.
 bool canPostSyntheticEvents();

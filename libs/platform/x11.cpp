@@ -290,6 +290,33 @@ bool activateWindow(quint32 window)
     return !xcb_connection_has_error(c);
 }
 
+QList<quint32> clientWindows()
+{
+    xcb_connection_t *c = connection();
+    xcb_ewmh_connection_t *e = c ? ewmh(c) : nullptr;
+    if (!e)
+        return {};
+    xcb_ewmh_get_windows_reply_t list{};
+    bool stacking = true;
+    if (!xcb_ewmh_get_client_list_stacking_reply(e, xcb_ewmh_get_client_list_stacking(e, screenNumber), &list,
+                                                 nullptr)) {
+        // Not every window manager keeps the stacking list; the plain one
+        // is in the order of mapping.
+        stacking = false;
+        if (!xcb_ewmh_get_client_list_reply(e, xcb_ewmh_get_client_list(e, screenNumber), &list, nullptr))
+            return {};
+    }
+    QList<quint32> windows;
+    windows.reserve(qsizetype(list.windows_len));
+    for (uint32_t i = 0; i < list.windows_len; ++i)
+        windows.append(list.windows[i]);
+    xcb_ewmh_get_windows_reply_wipe(&list);
+    // The stacking list runs bottom to top.
+    if (stacking)
+        std::reverse(windows.begin(), windows.end());
+    return windows;
+}
+
 bool canPostSyntheticEvents()
 {
     xcb_connection_t *c = connection();

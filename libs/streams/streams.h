@@ -19,6 +19,12 @@
 
 namespace streams {
 
+// The value of a stream that only signals that something happened.
+struct Void
+{
+    friend constexpr bool operator==(Void, Void) { return true; }
+};
+
 // Ends its subscription when cancelled or destroyed.
 class AnyCancellable
 {
@@ -187,6 +193,21 @@ public:
         });
     }
 
+    // Runs onSubscribe when a subscriber arrives (before the upstream is
+    // subscribed), and onOutput for each value before the subscriber sees it.
+    AnyPublisher<T> handleEvents(std::function<void()> onSubscribe, std::function<void(const T &)> onOutput) const
+    {
+        return AnyPublisher<T>([upstream = *this, onSubscribe, onOutput](std::function<void(const T &)> down) {
+            if (onSubscribe)
+                onSubscribe();
+            return upstream.sink([onOutput, down](const T &v) {
+                if (onOutput)
+                    onOutput(v);
+                down(v);
+            });
+        });
+    }
+
     // Each value delivered on the main thread after the delay. A cancelled
     // subscription receives nothing that was still on its way.
     AnyPublisher<T> delay(std::chrono::milliseconds by) const
@@ -224,6 +245,72 @@ AnyPublisher<T> merge(const AnyPublisher<T> &a, const AnyPublisher<T> &b)
             first->cancel();
             second->cancel();
         });
+    });
+}
+
+// Pairs of the latest value of each side, sent whenever either side sends,
+// once both have sent.
+template<class A, class B>
+AnyPublisher<std::pair<A, B>> combineLatest(const AnyPublisher<A> &a, const AnyPublisher<B> &b)
+{
+    using Pair = std::pair<A, B>;
+    return AnyPublisher<Pair>([a, b](std::function<void(const Pair &)> down) {
+        struct Latest
+        {
+            std::optional<A> a;
+            std::optional<B> b;
+        };
+        auto latest = std::make_shared<Latest>();
+        auto first = std::make_shared<AnyCancellable>(a.sink([latest, down](const A &v) {
+            latest->a = v;
+            if (latest->b)
+                down(Pair(*latest->a, *latest->b));
+        }));
+        auto second = std::make_shared<AnyCancellable>(b.sink([latest, down](const B &v) {
+            latest->b = v;
+            if (latest->a)
+                down(Pair(*latest->a, *latest->b));
+        }));
+        return AnyCancellable([first, second] {
+            first->cancel();
+            second->cancel();
+        });
+    });
+}
+
+// The values of the newest inner publisher only: each new one ends the
+// subscription to the one before, whose later values are never seen.
+template<class T>
+AnyPublisher<T> switchToLatest(const AnyPublisher<AnyPublisher<T>> &upstream)
+{
+    return AnyPublisher<T>([upstream](std::function<void(const T &)> down) {
+        auto inner = std::make_shared<AnyCancellable>();
+        auto outer = std::make_shared<AnyCancellable>(upstream.sink([inner, down](const AnyPublisher<T> &next) {
+            inner->cancel();
+            *inner = next.sink(down);
+        }));
+        return AnyCancellable([inner, outer] {
+            outer->cancel();
+            inner->cancel();
+        });
+    });
+}
+
+// Nothing happens until a subscriber arrives; then attempt runs once for it
+// and may fulfil its promise once, from any later turn of the loop. A
+// cancelled subscriber receives nothing.
+template<class T>
+AnyPublisher<T> deferredFuture(std::function<void(std::function<void(const T &)> promise)> attempt)
+{
+    return AnyPublisher<T>([attempt](std::function<void(const T &)> down) {
+        auto alive = std::make_shared<bool>(true);
+        attempt([alive, down](const T &value) {
+            if (*alive) {
+                *alive = false;
+                down(value);
+            }
+        });
+        return AnyCancellable([alive] { *alive = false; });
     });
 }
 

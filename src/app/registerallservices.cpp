@@ -3,20 +3,38 @@
 #include <accessibilityhandler.h>
 #include <analyticscollector.h>
 #include <applicationstateobserver.h>
+#include <approuter.h>
+#include <authservice.h>
+#include <backend.h>
 #include <clipboardaccessor.h>
+#include <contentservice.h>
+#include <corvane.h>
 #include <crashreporter.h>
+#include <googleauthhandler.h>
+#include <googlesignin.h>
 #include <hotkeylistener.h>
 #include <keyboardeventsimulator.h>
+#include <keychainoperator.h>
+#include <metadataservice.h>
 #include <promptexecutor.h>
-#include <textextractor.h>
 #include <resolver.h>
+#include <textextractor.h>
+#include <toastdispatcher.h>
+#include <tokenrefresher.h>
+#include <tokenstorage.h>
 #include <userdefaults.h>
+#include <userservice.h>
+#include <worker.h>
+
+#include <buildconfig.h>
 
 #include <QNetworkAccessManager>
 
 void registerAllServices(Resolver &resolver)
 {
     using Scope = Resolver::Scope;
+
+    resolver.register_<Worker>([] { return std::make_shared<Worker>(); });
 
     // One network access manager for the whole process, made on first use and
     // released with the registrations, before the application object goes.
@@ -25,6 +43,22 @@ void registerAllServices(Resolver &resolver)
             *shared = std::make_shared<QNetworkAccessManager>();
         return *shared;
     });
+
+    // The common headers are built once per process, when the first HTTP
+    // service is made; the distinct id in them stays as read then.
+    resolver.register_<corvane::HTTPService>([&resolver, headers = std::make_shared<std::optional<corvane::Headers>>()] {
+                auto refresher = resolver.resolve<corvane::TokenRefreshing>();
+                auto tokens = resolver.resolve<corvane::TokenStoring>();
+                if (!*headers)
+                    *headers = backend::commonHeaders(*resolver.resolve<AnalyticsCollecting>());
+                return std::make_shared<corvane::HTTPService>(refresher, tokens, **headers,
+                                                              resolver.resolve<QNetworkAccessManager>());
+            })
+        .implements<corvane::HTTPServing>();
+
+    resolver.register_<AppRouter>([] { return std::make_shared<AppRouter>(); })
+        .implements<AppRouting>()
+        .scope(Scope::Shared);
 
     resolver.register_<PromptExecutor>([] { return std::make_shared<PromptExecutor>(); })
         .implements<PromptExecution>()
@@ -43,6 +77,38 @@ void registerAllServices(Resolver &resolver)
         .scope(Scope::Application);
 
     resolver.register_<UserDefaults>([] { return std::make_shared<UserDefaults>(); }).implements<DataStoring>();
+
+    resolver.register_<AuthService>([] { return std::make_shared<AuthService>(); }).implements<UserAuthentication>();
+
+    resolver.register_<GoogleSignIn>([] {
+        auto signIn = GoogleSignIn::shared();
+        if (signIn->configuration().clientId.isEmpty()) {
+            auto configuration = signIn->configuration();
+            configuration.clientId = QString::fromUtf8(BuildConfig::kGoogleClientId);
+            signIn->setConfiguration(configuration);
+        }
+        return signIn;
+    });
+
+    resolver.register_<GoogleAuthHandler>([] { return std::make_shared<GoogleAuthHandler>(); })
+        .implements<GoogleAuthHandling>();
+
+    resolver.register_<TokenRefresher>([] { return std::make_shared<TokenRefresher>(); })
+        .implements<corvane::TokenRefreshing>();
+
+    resolver.register_<KeychainOperator>([] { return std::make_shared<KeychainOperator>(); })
+        .implements<KeychainOperating>();
+
+    resolver.register_<TokenStorage>([] { return std::make_shared<TokenStorage>(); })
+        .implements<corvane::TokenStoring>()
+        .scope(Scope::Application);
+
+    resolver.register_<ContentService>([] { return std::make_shared<ContentService>(); }).implements<ContentServing>();
+
+    resolver.register_<UserService>([] { return std::make_shared<UserService>(); }).implements<UserServing>();
+
+    resolver.register_<MetadataService>([] { return std::make_shared<MetadataService>(); })
+        .implements<MetadataServing>();
 
     resolver.register_<ApplicationStateObserver>([] { return std::make_shared<ApplicationStateObserver>(); })
         .implements<ApplicationStateObservable>()
@@ -67,4 +133,6 @@ void registerAllServices(Resolver &resolver)
     resolver.register_<AnalyticsCollector>([] { return std::make_shared<AnalyticsCollector>(); })
         .implements<AnalyticsCollecting>()
         .scope(Scope::Application);
+
+    resolver.register_<ToastDispatcher>([] { return std::make_shared<ToastDispatcher>(); });
 }

@@ -1,0 +1,364 @@
+#include "corvane.h"
+
+#include "renewalgate.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QThread>
+
+#include <QCoro/QCoroNetworkReply>
+
+// Debug lines (method, path, status) are off unless QT_LOGGING_RULES turns them on.
+Q_LOGGING_CATEGORY(lcCorvane, "wugg.corvane", QtInfoMsg)
+
+namespace corvane {
+
+// ---------------------------------------------------------------------------
+// Small pieces
+
+QByteArray verb(HTTPMethod method)
+{
+    switch (method) {
+    case HTTPMethod::GET:
+        return QByteArrayLiteral("GET");
+    case HTTPMethod::POST:
+        return QByteArrayLiteral("POST");
+    case HTTPMethod::PUT:
+        return QByteArrayLiteral("PUT");
+    }
+    return QByteArrayLiteral("GET");
+}
+
+bool isAllowedBaseUrl(const QUrl &url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == u"https")
+        return true;
+    if (scheme != u"http")
+        return false;
+    const QString host = url.host();
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+// ---------------------------------------------------------------------------
+// CorvaneError
+
+CorvaneError::CorvaneError(Kind kind, QString message, int status, std::optional<DomainErrorCode> code)
+    : m_kind(kind), m_message(std::move(message)), m_status(status), m_code(std::move(code))
+{
+    QString what = localizedDescription();
+    if (m_kind != Kind::api && !m_message.isEmpty())
+        what += QStringLiteral(" (%1)").arg(m_message);
+    m_what = what.toUtf8();
+}
+
+CorvaneError CorvaneError::serializationError(QString underlying)
+{
+    return CorvaneError(Kind::serializationError, std::move(underlying), 0, std::nullopt);
+}
+
+CorvaneError CorvaneError::invalidErrorBody(int status)
+{
+    return CorvaneError(Kind::invalidErrorBody, {}, status, std::nullopt);
+}
+
+CorvaneError CorvaneError::noResponse(QString underlying)
+{
+    return CorvaneError(Kind::noResponse, std::move(underlying), 0, std::nullopt);
+}
+
+CorvaneError CorvaneError::unauthorized()
+{
+    return CorvaneError(Kind::unauthorized, {}, 0, std::nullopt);
+}
+
+CorvaneError CorvaneError::api(QString message, int status, std::optional<DomainErrorCode> code)
+{
+    return CorvaneError(Kind::api, std::move(message), status, std::move(code));
+}
+
+CorvaneError CorvaneError::unknown(QString underlying)
+{
+    return CorvaneError(Kind::unknown, std::move(underlying), 0, std::nullopt);
+}
+
+QString CorvaneError::localizedDescription() const
+{
+    switch (m_kind) {
+    case Kind::serializationError:
+        return QStringLiteral("The data exchanged with the server was not in the expected format.");
+    case Kind::invalidErrorBody:
+        return QStringLiteral("The server reported an error (status %1) that could not be read.").arg(m_status);
+    case Kind::noResponse:
+        return QStringLiteral("The server could not be reached.");
+    case Kind::unauthorized:
+        return QStringLiteral("Your session has expired. Please sign in again.");
+    case Kind::api:
+        if (!m_message.isEmpty())
+            return m_message;
+        return QStringLiteral("The server refused the request (status %1).").arg(m_status);
+    case Kind::unknown:
+        break;
+    }
+    return QStringLiteral("An unknown error occurred.");
+}
+
+// ---------------------------------------------------------------------------
+// Building requests
+
+URLRequest ConfigRequestConvertible::asURLRequest() const
+{
+    URLRequest request;
+    request.url = baseURL().resolved(QUrl(path()));
+    request.method = method();
+
+    const Parameters params = parameters();
+    if (!params.is_object())
+        throw CorvaneError::serializationError(
+            QStringLiteral("the parameters of %1 are not a JSON object").arg(path()));
+    if (request.method != HTTPMethod::GET) {
+        try {
+            request.body = QByteArray::fromStdString(params.dump());
+        } catch (const nlohmann::json::exception &e) {
+            throw CorvaneError::serializationError(QString::fromUtf8(e.what()));
+        }
+        request.headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
+    }
+    if (const std::optional<Headers> extra = headers()) {
+        for (auto it = extra->cbegin(); it != extra->cend(); ++it)
+            request.headers.insert(it.key(), it.value());
+    }
+    return request;
+}
+
+// ---------------------------------------------------------------------------
+// HTTPService
+
+struct HTTPService::Answer
+{
+    enum class Failure { none, transport, tooLarge };
+    Failure failure = Failure::none;
+    int status = 0;
+    QByteArray body;
+    QString problem; // transport failures: Qt's description, which never holds headers or bodies
+};
+
+namespace {
+
+// Small, so Qt holds back the rest of a long answer instead of buffering it.
+constexpr qint64 kReadChunkBytes = 64 * 1024;
+
+struct ReplyDeleter
+{
+    void operator()(QNetworkReply *reply) const
+    {
+        // The reply may be the one whose finished signal is resuming us.
+        reply->deleteLater();
+    }
+};
+
+// Errors that mean no (complete) HTTP answer arrived, as opposed to an HTTP
+// status Qt also reports as an error.
+bool isTransportError(QNetworkReply::NetworkError error)
+{
+    // Qt reports some statuses (400 among them) as protocol errors; those still
+    // came with an answer. Network and proxy errors, and a broken answer, did not.
+    const int code = int(error);
+    return (code > 0 && code < 200) || error == QNetworkReply::ProtocolFailure;
+}
+
+QString describeTooLarge()
+{
+    return QStringLiteral("the answer is larger than %1 MiB and was not read")
+        .arg(HTTPService::kMaxResponseBytes / (1024 * 1024));
+}
+
+// The error answer's body: {"error": string, "code": optional string}.
+CorvaneError decodeErrorAnswer(int status, const QByteArray &body)
+{
+    const nlohmann::json json = nlohmann::json::parse(body.cbegin(), body.cend(), nullptr, false);
+    if (json.is_discarded() || !json.is_object())
+        return CorvaneError::invalidErrorBody(status);
+    const auto error = json.find("error");
+    if (error == json.end() || !error->is_string())
+        return CorvaneError::invalidErrorBody(status);
+    std::optional<DomainErrorCode> code;
+    if (const auto c = json.find("code"); c != json.end() && !c->is_null()) {
+        if (!c->is_string())
+            return CorvaneError::invalidErrorBody(status);
+        code = DomainErrorCode(QString::fromStdString(c->get<std::string>()));
+    }
+    return CorvaneError::api(QString::fromStdString(error->get<std::string>()), status, std::move(code));
+}
+
+} // namespace
+
+HTTPService::HTTPService(std::shared_ptr<TokenRefreshing> tokenRefresher, std::shared_ptr<TokenStoring> tokenStorage,
+                         Headers commonHeaders, std::shared_ptr<QNetworkAccessManager> network)
+    : m_tokenRefresher(std::move(tokenRefresher)),
+      m_tokenStorage(std::move(tokenStorage)),
+      m_commonHeaders(std::move(commonHeaders)),
+      m_network(std::move(network))
+{
+    if (!m_network)
+        m_network = std::make_shared<QNetworkAccessManager>();
+}
+
+void HTTPService::setTransferTimeout(std::chrono::milliseconds timeout)
+{
+    m_transferTimeout = timeout;
+}
+
+QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request)
+{
+    // The caller may drop its reference while the request is on the way.
+    const std::shared_ptr<HTTPService> self = weak_from_this().lock();
+    Q_ASSERT(QThread::currentThread() == m_network->thread());
+
+    if (!isAllowedBaseUrl(request.url)) {
+        throw CorvaneError::noResponse(
+            QStringLiteral("refused to send to %1://%2: only https, or http to this machine, is allowed")
+                .arg(request.url.scheme(), request.url.host()));
+    }
+
+    std::optional<QString> token;
+    if (authenticated) {
+        token = m_tokenStorage ? m_tokenStorage->accessToken() : std::nullopt;
+        if (!token || token->isEmpty())
+            throw CorvaneError::unauthorized();
+    }
+
+    Answer answer = co_await transmit(request, token);
+    if (authenticated && answer.failure == Answer::Failure::none && answer.status == 401) {
+        co_await renewOnce(*token);
+        const std::optional<QString> renewed = m_tokenStorage->accessToken();
+        if (!renewed || renewed->isEmpty())
+            throw CorvaneError::unauthorized();
+        answer = co_await transmit(request, renewed);
+    }
+
+    switch (answer.failure) {
+    case Answer::Failure::transport:
+        throw CorvaneError::noResponse(answer.problem);
+    case Answer::Failure::tooLarge:
+        throw CorvaneError::serializationError(describeTooLarge());
+    case Answer::Failure::none:
+        break;
+    }
+    if (answer.status >= 200 && answer.status < 300)
+        co_return answer.body;
+    if (answer.status == 401)
+        throw CorvaneError::unauthorized();
+    throw decodeErrorAnswer(answer.status, answer.body);
+}
+
+QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request, const std::optional<QString> &token)
+{
+    QNetworkRequest wire(request.url);
+    wire.setTransferTimeout(int(m_transferTimeout.count()));
+    // A redirect must not carry the bearer token to wherever it points.
+    wire.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    wire.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    wire.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    // Raw headers replace case-insensitively, so later ones win.
+    for (auto it = m_commonHeaders.cbegin(); it != m_commonHeaders.cend(); ++it)
+        wire.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
+    for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it)
+        wire.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
+    wire.setRawHeader(QByteArrayLiteral("Accept"), QByteArrayLiteral("application/json"));
+    if (token)
+        wire.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + token->toUtf8());
+
+    QNetworkReply *raw = nullptr;
+    switch (request.method) {
+    case HTTPMethod::GET:
+        raw = m_network->get(wire);
+        break;
+    case HTTPMethod::POST:
+        raw = m_network->post(wire, request.body);
+        break;
+    case HTTPMethod::PUT:
+        raw = m_network->put(wire, request.body);
+        break;
+    }
+    const std::unique_ptr<QNetworkReply, ReplyDeleter> reply(raw);
+    raw->setReadBufferSize(kReadChunkBytes);
+
+    // Collected as it arrives; an oversized answer is stopped as soon as it shows.
+    QByteArray body;
+    bool tooLarge = false;
+    const auto stopIfTooLarge = [&tooLarge, r = raw](qint64 size) {
+        if (size > kMaxResponseBytes && !tooLarge) {
+            tooLarge = true;
+            r->abort();
+        }
+    };
+    // abort() finishes the reply at once and so may resume us: it comes last.
+    const QMetaObject::Connection onHeaders =
+        QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [stopIfTooLarge, r = raw] {
+            bool known = false;
+            const qint64 length = r->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+            if (known)
+                stopIfTooLarge(length);
+        });
+    const QMetaObject::Connection onData =
+        QObject::connect(raw, &QNetworkReply::readyRead, raw, [&body, &tooLarge, stopIfTooLarge, r = raw] {
+            if (tooLarge)
+                return;
+            body += r->readAll();
+            stopIfTooLarge(body.size());
+        });
+
+    co_await reply.get();
+    // Only ours: Qt's own connections still have to tell its network thread.
+    QObject::disconnect(onHeaders);
+    QObject::disconnect(onData);
+    // We are inside the reply's finished signal; should this be the last
+    // reference to the network, it must not be destroyed until that returns.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [network = m_network] {}, Qt::QueuedConnection);
+
+    Answer answer;
+    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (tooLarge) {
+        answer.failure = Answer::Failure::tooLarge;
+        qCDebug(lcCorvane) << verb(request.method).constData() << request.url.path() << "answer too large";
+    } else if (isTransportError(reply->error()) || answer.status == 0) {
+        answer.failure = Answer::Failure::transport;
+        answer.problem = reply->error() == QNetworkReply::OperationCanceledError
+            ? QStringLiteral("no progress for %1 ms, or cancelled").arg(m_transferTimeout.count())
+            : reply->errorString();
+        qCDebug(lcCorvane) << verb(request.method).constData() << request.url.path() << "failed:" << answer.problem;
+    } else {
+        body += reply->readAll();
+        if (body.size() > kMaxResponseBytes) {
+            answer.failure = Answer::Failure::tooLarge;
+        } else {
+            answer.body = std::move(body);
+        }
+        qCDebug(lcCorvane) << verb(request.method).constData() << request.url.path() << answer.status;
+    }
+    co_return answer;
+}
+
+QCoro::Task<void> HTTPService::renewOnce(const QString &rejectedToken)
+{
+    // Someone renewed while the rejected request was under way.
+    const std::optional<QString> current = m_tokenStorage->accessToken();
+    if (current && !current->isEmpty() && *current != rejectedToken)
+        co_return;
+
+    const bool renewed = co_await detail::renewShared(m_tokenRefresher);
+    if (!renewed)
+        throw CorvaneError::unauthorized();
+}
+
+} // namespace corvane

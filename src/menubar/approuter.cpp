@@ -1,0 +1,267 @@
+#include "approuter.h"
+
+#include <platform.h>
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace colors {
+
+QColor primaryBackground()
+{
+    const QColor window = QGuiApplication::palette().color(QPalette::Active, QPalette::Window);
+    return window.lightness() < 128 ? QColor(0x1e, 0x1e, 0x1e) : QColor(0xf5, 0xf5, 0xf7);
+}
+
+} // namespace colors
+
+namespace {
+
+bool isVisible(QWindow::Visibility visibility)
+{
+    return visibility != QWindow::Hidden && visibility != QWindow::Minimized;
+}
+
+void centre(QWindow *window)
+{
+    QScreen *screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    window->setScreen(screen);
+    const QRect area = screen->availableGeometry();
+    window->setPosition(area.center() - QPoint(window->width() / 2, window->height() / 2));
+}
+
+void bringForward(QWindow *window)
+{
+    window->show();
+    window->raise();
+    window->requestActivate();
+}
+
+} // namespace
+
+void AppRouter::LaterDeleter::operator()(QQuickWindow *window) const
+{
+    window->deleteLater();
+}
+
+AppRouter::AppRouter(Resolver &resolver, ContentFactory content)
+    : m_toastDispatcher(resolver)
+    , m_content(std::move(content))
+{
+}
+
+AppRouter::~AppRouter()
+{
+    // Nothing of ours may run for these windows any more, and there may be
+    // no event loop left to delete them later.
+    for (WindowHolder *holder : {&m_settingsWindow, &m_floatingMenuWindow, &m_onboardingWindow}) {
+        if (QQuickWindow *window = holder->release()) {
+            disconnect(window, nullptr, this, nullptr);
+            delete window;
+        }
+    }
+}
+
+QString AppRouter::identifier(Window window)
+{
+    switch (window) {
+    case Window::Settings: return QStringLiteral("SettingsWindow");
+    case Window::FloatingMenu: return QStringLiteral("FloatingMenuWindow");
+    case Window::Onboarding: return QStringLiteral("OnboardingWindow");
+    }
+    return {};
+}
+
+QSystemTrayIcon *AppRouter::statusItem() const
+{
+    return m_statusItem.data();
+}
+
+void AppRouter::setStatusItem(QSystemTrayIcon *item)
+{
+    m_statusItem = item;
+}
+
+AppRouter::WindowHolder AppRouter::makeWindow(Window which)
+{
+    WindowHolder window(new QQuickWindow);
+    window->setObjectName(identifier(which));
+    window->setColor(colors::primaryBackground());
+    if (which == Window::FloatingMenu) {
+        // Titled, without a close button: the menu closes through the router.
+        window->setFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    }
+
+    QQuickItem *root = m_content ? m_content(which) : nullptr;
+    if (!root)
+        root = new QQuickItem;
+    root->setParent(window->contentItem());
+    root->setParentItem(window->contentItem());
+
+    QSize size = kFloatingMenuSize;
+    if (which != Window::FloatingMenu) {
+        size = QSize(qRound(root->implicitWidth()), qRound(root->implicitHeight()));
+        if (size.isEmpty())
+            size = kDefaultWindowSize;
+    }
+    window->resize(size);
+    root->setSize(size);
+    QQuickWindow *raw = window.get();
+    connect(raw, &QWindow::widthChanged, root, [root](int width) { root->setWidth(width); });
+    connect(raw, &QWindow::heightChanged, root, [root](int height) { root->setHeight(height); });
+    centre(raw);
+
+    m_visible.insert(raw, false);
+    connect(raw, &QWindow::visibilityChanged, this,
+            [this, raw](QWindow::Visibility visibility) { windowVisibilityChanged(raw, visibility); });
+    return window;
+}
+
+void AppRouter::drop(WindowHolder &holder)
+{
+    if (!holder)
+        return;
+    // Taken out first: whatever the window still reports from here on
+    // reaches nothing of the router.
+    WindowHolder window = std::move(holder);
+    disconnect(window.get(), nullptr, this, nullptr);
+    m_visible.remove(window.get());
+    window->hide();
+}
+
+void AppRouter::openKeptWindow(WindowHolder &holder, Window which)
+{
+    // A window the user closed stays with the router and comes back.
+    if (!holder)
+        holder = makeWindow(which);
+    bringForward(holder.get());
+}
+
+void AppRouter::openSettingsWindow()
+{
+    openKeptWindow(m_settingsWindow, Window::Settings);
+}
+
+void AppRouter::openOnboardingWindow()
+{
+    openKeptWindow(m_onboardingWindow, Window::Onboarding);
+}
+
+void AppRouter::closeOnboardingWindow()
+{
+    drop(m_onboardingWindow);
+}
+
+void AppRouter::toggleFloatingMenuWindow()
+{
+    if (m_floatingMenuWindow) {
+        const quint32 closing = m_floatingMenuWindow->handle() ? quint32(m_floatingMenuWindow->winId()) : 0;
+        WindowHolder window = std::move(m_floatingMenuWindow);
+        disconnect(window.get(), nullptr, this, nullptr);
+        m_visible.remove(window.get());
+        // Focus first, then hide: the window manager has no moment in which
+        // to pick some other window for the focus.
+        reactivatePreviousApplication(closing);
+        window->hide();
+        return;
+    }
+
+    // Read before this program takes the focus.
+    m_previousActiveWindow = platform::activeWindow();
+    m_previousActiveApplicationIdentifier =
+        m_previousActiveWindow ? platform::applicationIdentifier(m_previousActiveWindow) : std::nullopt;
+
+    m_floatingMenuWindow = makeWindow(Window::FloatingMenu);
+    bringForward(m_floatingMenuWindow.get());
+}
+
+void AppRouter::showToast(const QString &message, std::function<void()> onTap, std::chrono::milliseconds duration)
+{
+    m_toastDispatcher->showToast(message, m_statusItem.data(), std::move(onTap), duration);
+}
+
+void AppRouter::windowVisibilityChanged(QQuickWindow *window, QWindow::Visibility visibility)
+{
+    const auto seen = m_visible.find(window);
+    if (seen == m_visible.end())
+        return;
+    const bool visible = isVisible(visibility);
+    const bool becameVisible = visible && !seen.value();
+    seen.value() = visible;
+
+    if (window == m_floatingMenuWindow.get()) {
+        // Hidden or minimised by anyone but the router: close it properly,
+        // which also gives the focus back.
+        if (!visible)
+            toggleFloatingMenuWindow();
+        return;
+    }
+    if (!becameVisible)
+        return;
+    if (window == m_settingsWindow.get()) {
+        refreshContent(window);
+    } else if (window == m_onboardingWindow.get()) {
+        QTimer::singleShot(kOnboardingRefreshDelay, this, [this, later = QPointer<QQuickWindow>(window)] {
+            // Only the window the router still holds; the root is read now.
+            if (later && later == m_onboardingWindow.get())
+                refreshContent(later);
+        });
+    }
+}
+
+void AppRouter::refreshContent(QQuickWindow *window)
+{
+    const QList<QQuickItem *> items = window->contentItem()->childItems();
+    QQuickItem *root = items.value(0);
+    if (!root)
+        return;
+    if (auto *content = dynamic_cast<RefreshableContent *>(root))
+        content->refreshContent();
+    else if (root->metaObject()->indexOfMethod("refreshContent()") >= 0)
+        QMetaObject::invokeMethod(root, "refreshContent");
+}
+
+void AppRouter::reactivatePreviousApplication(quint32 closingWindow)
+{
+    // There is no deactivating a program on X11 apart from focusing another
+    // window; with no window to focus the window manager picks one when
+    // the menu goes.
+    if (!m_previousActiveApplicationIdentifier || m_previousActiveApplicationIdentifier->isEmpty())
+        return;
+    const QString &application = *m_previousActiveApplicationIdentifier;
+
+    quint32 target = 0;
+    if (m_previousActiveWindow && platform::applicationIdentifier(m_previousActiveWindow) == application) {
+        target = m_previousActiveWindow;
+    } else {
+        // That window is gone: the application's topmost other window.
+        const QList<quint32> windows = platform::clientWindows();
+        for (const quint32 window : windows) {
+            if (window != closingWindow && platform::applicationIdentifier(window) == application) {
+                target = window;
+                break;
+            }
+        }
+    }
+    if (!target)
+        return;
+    if (!platform::activateWindow(target)) {
+        const QString description = QStringLiteral("the window manager could not be asked to focus window 0x%1 of %2")
+                                        .arg(target, 0, 16)
+                                        .arg(application);
+        std::printf("Error opening application: %s\n", qPrintable(description));
+        std::fflush(stdout);
+    }
+}

@@ -1,0 +1,256 @@
+#include "keychainoperator.h"
+
+#include <buildconfig.h>
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QSemaphore>
+#include <QThread>
+
+#include <qt6keychain/keychain.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+enum class Outcome {
+    done,
+    notFound,
+    noKeychain, // nobody answers for the keychain, or it refused us
+    failed,
+};
+
+// One call's result. Shared with the worker, so a call that stopped waiting
+// can still be completed there later.
+struct Call
+{
+    QSemaphore finished;
+    std::mutex mutex;
+    bool done = false;
+    bool abandoned = false;
+    Outcome outcome = Outcome::failed;
+    QByteArray data;
+};
+
+void tellNoKeychainOnce()
+{
+    static std::atomic_flag told;
+    if (told.test_and_set())
+        return;
+    const QString summary = QStringLiteral("Wugg it! cannot reach a keychain");
+    const QString body = QStringLiteral("No Secret Service answered, so your sign-in is not saved: you stay signed in "
+                                        "for this run only and need to sign in again after Wugg it! restarts.");
+    qWarning("%s: %s", qPrintable(summary), qPrintable(body));
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QString::fromLatin1(BuildConfig::kDisplayName) << 0u << QString() << summary << body << QStringList()
+           << QVariantMap() << -1;
+    // Fire and forget: without a bus or a notification service the warning stays.
+    QDBusConnection::sessionBus().send(notify);
+}
+
+// QtKeychain says OtherError for "no such service on the bus" as well as for
+// anything else; ask the bus which one it is.
+bool keychainServiceMissing()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return true;
+    for (const char *name : {"org.freedesktop.secrets", "org.kde.kwalletd5", "org.kde.kwalletd6"}) {
+        if (bus.interface()->isServiceRegistered(QString::fromLatin1(name)).value())
+            return false;
+    }
+    return true;
+}
+
+// D-Bus gives up on a service that stays silent after 25 s: that is no answer either.
+constexpr qint64 kSilentMs = 20000;
+
+Outcome outcomeOf(QKeychain::Error error, qint64 elapsedMs)
+{
+    switch (error) {
+    case QKeychain::NoError:
+        return Outcome::done;
+    case QKeychain::EntryNotFound:
+        return Outcome::notFound;
+    case QKeychain::NoBackendAvailable:
+    case QKeychain::AccessDenied:
+    case QKeychain::AccessDeniedByUser:
+        return Outcome::noKeychain;
+    case QKeychain::OtherError:
+        return elapsedMs >= kSilentMs || keychainServiceMissing() ? Outcome::noKeychain : Outcome::failed;
+    default:
+        return Outcome::failed;
+    }
+}
+
+// Every keychain job of the process runs on this one thread, in its own
+// event loop. Two reasons: QtKeychain queues its jobs in one process-wide
+// object that belongs to the thread of the first job; and libsecret
+// completes its D-Bus calls on the GLib main context of the thread that
+// started them, which Qt's GLib event dispatcher of this thread iterates.
+// The caller only waits on a semaphore: no timer or socket event of its
+// own thread can run during a call and re-enter whoever holds a lock
+// around it.
+class KeychainThread
+{
+public:
+    static KeychainThread &instance()
+    {
+        static KeychainThread thread;
+        return thread;
+    }
+
+    // Runs the job made by makeJob (on the worker thread) and waits for it.
+    // readData gives the result of a successful job.
+    std::pair<Outcome, QByteArray> run(std::function<QKeychain::Job *()> makeJob,
+                                       std::function<QByteArray(QKeychain::Job *)> readData = {})
+    {
+        if (m_stopped.load() || QThread::currentThread() == m_thread)
+            return {Outcome::failed, {}};
+        auto call = std::make_shared<Call>();
+        // While an earlier job is still on its way nobody can say how long
+        // this one waits behind it in the keychain's queue: queue it anyway,
+        // so saves and deletes keep their order, but do not wait.
+        const bool wait = m_unwaited.load() == 0;
+        if (!wait) {
+            call->abandoned = true;
+            ++m_unwaited;
+        }
+        QMetaObject::invokeMethod(
+            m_anchor, [this, call, makeJob = std::move(makeJob), readData = std::move(readData)] {
+                start(call, makeJob, readData);
+            },
+            Qt::QueuedConnection);
+        if (!wait)
+            return {Outcome::failed, {}};
+        if (!call->finished.tryAcquire(1, KeychainOperator::kTimeoutMs)) {
+            std::unique_lock lock(call->mutex);
+            if (!call->done) {
+                call->abandoned = true;
+                ++m_unwaited;
+                return {Outcome::noKeychain, {}};
+            }
+            lock.unlock();
+            call->finished.acquire();
+        }
+        return {call->outcome, call->data};
+    }
+
+private:
+    KeychainThread()
+    {
+        m_thread = new QThread;
+        m_thread->setObjectName(QStringLiteral("keychain"));
+        m_thread->start();
+        m_anchor = new QObject;
+        m_anchor->moveToThread(m_thread);
+        qAddPostRoutine([] { instance().stop(); });
+    }
+
+    void start(const std::shared_ptr<Call> &call, const std::function<QKeychain::Job *()> &makeJob,
+               const std::function<QByteArray(QKeychain::Job *)> &readData)
+    {
+        // Without Qt's GLib dispatcher (QT_NO_GLIB) nothing iterates the
+        // context libsecret answers on, and the job would never finish.
+        if (!QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib")) {
+            finish(call, Outcome::noKeychain, {});
+            return;
+        }
+        QKeychain::Job *job = makeJob();
+        job->setInsecureFallback(false); // never a plaintext copy
+        job->setAutoDelete(true);
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(job, &QKeychain::Job::finished, m_anchor, [this, call, readData, clock](QKeychain::Job *j) {
+            const Outcome outcome = outcomeOf(j->error(), clock.elapsed());
+            finish(call, outcome, outcome == Outcome::done && readData ? readData(j) : QByteArray());
+        });
+        job->start();
+    }
+
+    void finish(const std::shared_ptr<Call> &call, Outcome outcome, QByteArray data)
+    {
+        {
+            std::lock_guard lock(call->mutex);
+            call->outcome = outcome;
+            call->data = std::move(data);
+            call->done = true;
+            if (call->abandoned)
+                --m_unwaited;
+        }
+        call->finished.release();
+    }
+
+    void stop()
+    {
+        m_stopped = true;
+        m_thread->quit();
+        // A job stuck in the keychain may keep the thread; then it stays
+        // allocated rather than destroyed while running.
+        if (m_thread->wait(3000)) {
+            delete m_anchor;
+            delete m_thread;
+        }
+    }
+
+    QThread *m_thread = nullptr;
+    QObject *m_anchor = nullptr;
+    std::atomic<int> m_unwaited{0};
+    std::atomic<bool> m_stopped{false};
+};
+
+std::pair<Outcome, QByteArray> runJob(std::function<QKeychain::Job *()> makeJob,
+                                      std::function<QByteArray(QKeychain::Job *)> readData = {})
+{
+    auto result = KeychainThread::instance().run(std::move(makeJob), std::move(readData));
+    if (result.first == Outcome::noKeychain)
+        tellNoKeychainOnce();
+    return result;
+}
+
+} // namespace
+
+void KeychainOperator::saveKeychainData(const QByteArray &data, const QString &service)
+{
+    // The Secret Service replaces an item whose attributes (service, account)
+    // equal those of the new one: a save over an existing item is its update.
+    // Binary data: the bytes come back exactly as given.
+    runJob([data, service] {
+        auto *job = new QKeychain::WritePasswordJob(service);
+        job->setKey(QString::fromLatin1(kAccount));
+        job->setBinaryData(data);
+        return job;
+    });
+}
+
+std::optional<QByteArray> KeychainOperator::readKeychainData(const QString &service)
+{
+    auto [outcome, data] = runJob(
+        [service] {
+            auto *job = new QKeychain::ReadPasswordJob(service);
+            job->setKey(QString::fromLatin1(kAccount));
+            return job;
+        },
+        [](QKeychain::Job *job) { return static_cast<QKeychain::ReadPasswordJob *>(job)->binaryData(); });
+    if (outcome != Outcome::done)
+        return std::nullopt;
+    return data;
+}
+
+void KeychainOperator::deleteKeychainData(const QString &service)
+{
+    runJob([service] {
+        auto *job = new QKeychain::DeletePasswordJob(service);
+        job->setKey(QString::fromLatin1(kAccount));
+        return job;
+    });
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "keychainoperating.h"
+
+// The keychain of the session: the Secret Service over D-Bus, through
+// QtKeychain. Each service name holds one item under the program's account.
+// The calls block their caller until the keychain answered; they never run
+// an event loop on the caller's thread. Nothing is ever written anywhere
+// else: without a Secret Service nothing is stored, and the program says so
+// once per run.
+class KeychainOperator : public KeychainOperating
+{
+public:
+    // The account of every item this program writes.
+    static constexpr const char *kAccount = "it.wugg.wuggit";
+    // A call the keychain has not answered by then counts as failed (an
+    // unlock prompt left open, a hung daemon).
+    static constexpr int kTimeoutMs = 30000;
+
+    void saveKeychainData(const QByteArray &data, const QString &service) override;
+    std::optional<QByteArray> readKeychainData(const QString &service) override;
+    void deleteKeychainData(const QString &service) override;
+};

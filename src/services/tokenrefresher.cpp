@@ -1,0 +1,133 @@
+#include "tokenrefresher.h"
+
+#include "analyticscollecting.h"
+
+#include <applicationstateobserver.h>
+
+#include <QCoro/QCoroNetworkReply>
+#include <QNetworkReply>
+#include <QPointer>
+
+namespace {
+
+// Aborts the requests the manager has running right now, on the next turn of
+// the loop. The list is taken before the renewal's own request exists, so it
+// is never among them.
+void cancelRunningRequests(QNetworkAccessManager &network)
+{
+    QList<QPointer<QNetworkReply>> running;
+    for (auto *reply : network.findChildren<QNetworkReply *>(Qt::FindDirectChildrenOnly)) {
+        if (reply->isRunning())
+            running.append(reply);
+    }
+    if (running.isEmpty())
+        return;
+    QMetaObject::invokeMethod(
+        &network,
+        [running] {
+            for (const auto &reply : running) {
+                if (reply && reply->isRunning())
+                    reply->abort();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+QString describe(const std::exception &e)
+{
+    if (auto *corvaneError = dynamic_cast<const corvane::CorvaneError *>(&e))
+        return corvaneError->localizedDescription();
+    return QString::fromUtf8(e.what());
+}
+
+} // namespace
+
+TokenRefresher::TokenRefresher()
+    : TokenRefresher(Resolver::main().resolve<corvane::TokenStoring>(), Resolver::main().resolve<AnalyticsCollecting>(),
+                     Resolver::main().resolve<ApplicationStateObservable>())
+{
+}
+
+TokenRefresher::TokenRefresher(std::shared_ptr<corvane::TokenStoring> tokens,
+                               std::shared_ptr<AnalyticsCollecting> analytics,
+                               std::shared_ptr<ApplicationStateObservable> state, Resolver &resolver)
+    : httpHandler(resolver)
+    , tokenStorage(std::move(tokens))
+    , analyticsCollector(std::move(analytics))
+    , applicationStateObserver(std::move(state))
+{
+}
+
+streams::AnyPublisher<streams::Void> TokenRefresher::tokenRefreshFailure() const
+{
+    return tokenRefreshFailureSubject.eraseToAnyPublisher();
+}
+
+QCoro::Task<void> TokenRefresher::refresh()
+{
+    auto self = shared_from_this();
+    const std::shared_ptr<QNetworkAccessManager> network = httpHandler.get();
+    if (network)
+        cancelRunningRequests(*network);
+
+    const std::optional<QString> refreshToken = tokenStorage->refreshToken();
+    if (!refreshToken || !network) {
+        tokenRefreshFailureSubject.send({});
+        throw corvane::CorvaneError::unauthorized();
+    }
+
+    try {
+        const corvane::URLRequest request = Config::refresh(*refreshToken).asURLRequest();
+        QNetworkRequest wire(request.url);
+        for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it)
+            wire.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
+        wire.setTransferTimeout(kTimeoutMs);
+        // A redirect is an answer to judge, not to follow.
+        wire.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+
+        std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(
+            network->sendCustomRequest(wire, corvane::verb(request.method), request.body),
+            [](QNetworkReply *r) { r->deleteLater(); });
+        co_await qCoro(reply.get()).waitForFinished();
+
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid()) {
+            throw reply->error() == QNetworkReply::NoError
+                ? corvane::CorvaneError::noResponse()
+                : corvane::CorvaneError::noResponse(reply->errorString());
+        }
+        handleAnswer(status.toInt(), reply->readAll());
+    } catch (const std::exception &e) {
+        fail(describe(e));
+        throw;
+    }
+}
+
+void TokenRefresher::handleAnswer(int status, const QByteArray &body)
+{
+    if (status >= 200 && status <= 299) {
+        auto response = corvane::HTTPServing::decode<corvane::AuthenticationResponse>(body);
+        tokenStorage->saveTokens(response);
+        return;
+    }
+    if (status >= 400 && status <= 599) {
+        tokenStorage->wipeTokens();
+        applicationStateObserver->updateState(ApplicationState::error(ApplicationStateError::SessionExpired));
+        tokenRefreshFailureSubject.send({});
+        if (status == 401)
+            throw corvane::CorvaneError::unauthorized();
+        try {
+            const auto error = nlohmann::json::parse(body.cbegin(), body.cend()).get<corvane::BaseErrorResponse>();
+            throw corvane::CorvaneError::api(QString::fromStdString(error.error), status);
+        } catch (const nlohmann::json::exception &) {
+            throw corvane::CorvaneError::invalidErrorBody(status);
+        }
+    }
+    throw corvane::CorvaneError::unknown(QStringLiteral("unexpected HTTP status %1").arg(status));
+}
+
+void TokenRefresher::fail(const QString &description)
+{
+    tokenRefreshFailureSubject.send({});
+    analyticsCollector->track(QStringLiteral("TokenRefreshFailure"), {{QStringLiteral("error"), description}});
+}

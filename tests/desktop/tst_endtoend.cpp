@@ -1,0 +1,201 @@
+// The real program against the loopback backend, driven from outside like a
+// user would: text selected in mousepad, the shortcut pressed on the X
+// server, the answer in the document.
+
+#include "desktopsession.h"
+
+#include <backendstandin.h>
+
+#include <keychainoperator.h>
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QSet>
+
+using desktop::Mousepad;
+using desktop::xdotool;
+
+namespace {
+
+QSet<QByteArray> visibleWindowsOf(const QString &windowClass)
+{
+    const QByteArray out = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                                    QStringLiteral("--class"), windowClass});
+    QSet<QByteArray> windows;
+    for (const QByteArray &line : out.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            windows.insert(line.trimmed());
+    }
+    return windows;
+}
+
+void press(const QString &chord)
+{
+    xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), chord});
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private:
+    BackendStandIn m_backend;
+    QTemporaryDir m_home;
+    QProcess m_program;
+    KeychainOperator m_keychain;
+
+    void putTokensInTheKeyring()
+    {
+        const auto tokens = m_backend.issueTokens();
+        m_keychain.saveKeychainData(QJsonDocument(tokens.toJson()).toJson(QJsonDocument::Compact),
+                                    QStringLiteral("tokenStorage"));
+    }
+
+    // Starts the program and waits until its menu-bar controller is up (its
+    // construction asks the backend for the version metadata, on a fresh
+    // configuration).
+    bool startProgram()
+    {
+        QDir(m_home.filePath(QStringLiteral("config"))).removeRecursively();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("WUGGIT_BACKEND_URL"), m_backend.url().toString());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
+        m_program.setProcessEnvironment(env);
+        m_program.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_backend.clearRequests();
+        m_program.start(QStringLiteral(WUGGIT_BINARY), {});
+        if (!m_program.waitForStarted(5000))
+            return false;
+        if (!QTest::qWaitFor([this] { return !m_backend.requestsTo(QStringLiteral("metadata/info")).isEmpty(); },
+                             15000))
+            return false;
+        // Let the grabs and the start-up sound settle.
+        QTest::qWait(700);
+        return m_program.state() == QProcess::Running;
+    }
+
+    // Waits until the program has answered count content requests and had
+    // the time to paste (two synthetic keystrokes with their pauses).
+    bool waitForAnswers(const QString &path, int count)
+    {
+        const bool answered = QTest::qWaitFor(
+            [&] {
+                const auto sent = m_backend.requestsTo(path);
+                return sent.size() >= count && sent.last().status != 0;
+            },
+            10000);
+        QTest::qWait(1500);
+        return answered;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_backend.listen());
+        QVERIFY(m_home.isValid());
+    }
+
+    void cleanup()
+    {
+        if (m_program.state() != QProcess::NotRunning) {
+            m_program.terminate();
+            if (!m_program.waitForFinished(5000))
+                m_program.kill();
+            m_program.waitForFinished(3000);
+        }
+        m_keychain.deleteKeychainData(QStringLiteral("tokenStorage"));
+    }
+
+    void signedInTheShortcutsReplaceTheSelection()
+    {
+        putTokensInTheKeyring();
+        QVERIFY(startProgram());
+
+        // A selection, fixed with Ctrl+F.
+        {
+            Mousepad editor;
+            QVERIFY(editor.open(QStringLiteral("Keep this.\nI recieve teh letter untill Monday.\n"), 2, 0));
+            press(QStringLiteral("shift+End"));
+            press(QStringLiteral("ctrl+f"));
+            QVERIFY(waitForAnswers(QStringLiteral("content/fix"), 1));
+            QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).last().json.value(QLatin1String("input")),
+                     QStringLiteral("I recieve teh letter untill Monday."));
+            QCOMPARE(editor.contents(), QStringLiteral("Keep this.\nI receive the letter until Monday.\n"));
+            QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
+        }
+
+        // No selection: the paragraph up to the caret.
+        {
+            Mousepad editor;
+            QVERIFY(editor.open(QStringLiteral("Teh cat sat wich way, and more\n"), 1, 20));
+            press(QStringLiteral("ctrl+f"));
+            QVERIFY(waitForAnswers(QStringLiteral("content/fix"), 2));
+            QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).last().json.value(QLatin1String("input")),
+                     QStringLiteral("Teh cat sat wich way"));
+            QCOMPARE(editor.contents(), QStringLiteral("The cat sat which way, and more\n"));
+            QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
+        }
+
+        // Ctrl+R rephrases the selection.
+        {
+            Mousepad editor;
+            QVERIFY(editor.open(QStringLiteral("First one. Second one.\nTail\n"), 1, 0));
+            press(QStringLiteral("shift+End"));
+            press(QStringLiteral("ctrl+r"));
+            QVERIFY(waitForAnswers(QStringLiteral("content/rephrase"), 1));
+            const auto sent = m_backend.requestsTo(QStringLiteral("content/rephrase")).last();
+            QCOMPARE(sent.json.value(QLatin1String("input")), QStringLiteral("First one. Second one."));
+            QCOMPARE(sent.json.value(QLatin1String("customPrompt")), QString());
+            const QString contents = editor.contents();
+            QVERIFY2(contents.startsWith(QLatin1String("In other words")), qPrintable(contents));
+            QVERIFY2(contents.endsWith(QLatin1String("\nTail\n")), qPrintable(contents));
+            QVERIFY(!contents.contains(QLatin1String("First one. Second one.")));
+        }
+    }
+
+    void signedOutAToastLeadsToTheSettings()
+    {
+        m_keychain.deleteKeychainData(QStringLiteral("tokenStorage"));
+        QVERIFY(startProgram());
+        Mousepad editor;
+        QVERIFY(editor.open(QStringLiteral("Teh untouched text.\n"), 1, 0));
+        press(QStringLiteral("shift+End"));
+
+        const QSet<QByteArray> before = visibleWindowsOf(QStringLiteral("wuggit"));
+        press(QStringLiteral("ctrl+f"));
+        QSet<QByteArray> toasts;
+        QVERIFY(QTest::qWaitFor([&] {
+            toasts = visibleWindowsOf(QStringLiteral("wuggit")) - before;
+            return !toasts.isEmpty();
+        }, 5000));
+        QCOMPARE(toasts.size(), 1);
+        const QByteArray toast = *toasts.cbegin();
+
+        const QString shot = QDir::current().filePath(QStringLiteral("signed-out-toast-under-tray.png"));
+        desktop::run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shot});
+        QVERIFY(QFileInfo(shot).size() > 0);
+        qInfo("screenshot kept at %s", qPrintable(shot));
+
+        // The click opens the settings window; the toast goes.
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::fromLatin1(toast), QStringLiteral("20"),
+                 QStringLiteral("10"), QStringLiteral("click"), QStringLiteral("1")});
+        QSet<QByteArray> opened;
+        QVERIFY(QTest::qWaitFor([&] {
+            const QSet<QByteArray> now = visibleWindowsOf(QStringLiteral("wuggit"));
+            opened = now - before - toasts;
+            return !now.contains(toast) && !opened.isEmpty();
+        }, 5000));
+
+        // Nothing was captured or sent, the text is as it was.
+        QVERIFY(m_backend.requestsTo(QStringLiteral("content/fix")).isEmpty());
+        editor.activate();
+        QCOMPARE(editor.contents(), QStringLiteral("Teh untouched text.\n"));
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"

@@ -1,0 +1,286 @@
+#include <googleauthstandin.h>
+
+#include <analyticscollecting.h>
+#include <googleauthhandler.h>
+#include <googlesignin.h>
+
+#include <QCoro/QCoroTask>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTest>
+#include <QWindow>
+
+#include <optional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString ClientId = QStringLiteral("1234-standin.apps.googleusercontent.com");
+
+class RecordingAnalytics : public AnalyticsCollecting
+{
+public:
+    struct Event
+    {
+        QString name;
+        QMap<QString, QString> properties;
+    };
+    QList<Event> events;
+
+    void track(const QString &event) override { events << Event{event, {}}; }
+    void track(const QString &event, const QMap<QString, QString> &properties) override
+    {
+        events << Event{event, properties};
+    }
+    QString distinctId() const override { return QStringLiteral("test"); }
+};
+
+enum class Browser { followsRedirect, neverComesBack, cannotOpen };
+
+struct Outcome
+{
+    std::optional<OauthProviderUser> user;
+    std::optional<GoogleSignInError::Code> code; // set for library errors
+    bool incomplete = false;
+    QString message;
+};
+
+// QCoro::waitFor does not come back when the task throws after suspending,
+// so the outcome is caught inside a coroutine of our own.
+QCoro::Task<void> capture(QCoro::Task<OauthProviderUser> task, Outcome &outcome, bool &finished)
+{
+    try {
+        outcome.user = co_await std::move(task);
+    } catch (const GoogleSignInError &e) {
+        outcome.code = e.code();
+        outcome.message = e.description();
+    } catch (const IncompleteGoogleUserError &e) {
+        outcome.incomplete = true;
+        outcome.message = QString::fromUtf8(e.what());
+    }
+    finished = true;
+}
+
+Outcome run(QCoro::Task<OauthProviderUser> task)
+{
+    Outcome outcome;
+    bool finished = false;
+    auto capturing = capture(std::move(task), outcome, finished);
+    if (!QTest::qWaitFor([&finished] { return finished; }, 20000))
+        qFatal("the sign-in never ended");
+    return outcome;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(GoogleAuthStandIn::Script)
+Q_DECLARE_METATYPE(Browser)
+
+class TestGoogleSignIn : public QObject
+{
+    Q_OBJECT
+
+private:
+    GoogleAuthStandIn m_google{ClientId};
+    QNetworkAccessManager m_browserNetwork;
+    QList<QUrl> m_opened;
+    struct Page
+    {
+        int status = 0;
+        QNetworkReply::NetworkError error = QNetworkReply::NoError;
+        QByteArray body;
+    };
+    QList<Page> m_pages;
+    std::shared_ptr<RecordingAnalytics> m_analytics;
+
+    // The browser: loads the authorization page and follows Google's redirect
+    // to the program's loopback listener.
+    void visit(const QUrl &url)
+    {
+        QNetworkReply *reply = m_browserNetwork.get(QNetworkRequest(url));
+        connect(reply, &QNetworkReply::finished, this, [this, reply] {
+            m_pages << Page{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->error(),
+                            reply->readAll()};
+            reply->deleteLater();
+        });
+    }
+
+    GoogleSignIn::Configuration configuration(Browser browser, std::chrono::milliseconds timeout = 10s)
+    {
+        GoogleSignIn::Configuration c;
+        c.clientId = ClientId;
+        c.authorizationEndpoint = m_google.authorizationEndpoint();
+        c.tokenEndpoint = m_google.tokenEndpoint();
+        c.timeout = timeout;
+        c.openBrowser = [this, browser](const QUrl &url) {
+            m_opened << url;
+            if (browser == Browser::followsRedirect)
+                visit(url);
+            return browser != Browser::cannotOpen;
+        };
+        return c;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_google.listen()); }
+
+    void init()
+    {
+        m_google.clear();
+        m_opened.clear();
+        m_pages.clear();
+        m_analytics = std::make_shared<RecordingAnalytics>();
+    }
+
+    void signsInEndToEndWithPkce()
+    {
+        auto library = std::make_shared<GoogleSignIn>(configuration(Browser::followsRedirect));
+        GoogleAuthHandler handler(library, m_analytics);
+        QWindow presenting, browserStandIn;
+        presenting.show();
+        browserStandIn.show();
+        browserStandIn.requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), &browserStandIn);
+
+        const QString hint = QStringLiteral("ada+work@example.com");
+        const Outcome outcome = run(handler.signIn(&presenting, hint));
+        QVERIFY2(outcome.user, qPrintable(outcome.message));
+        QCOMPARE(outcome.user->name, std::string("Ada Lovelace"));
+        QCOMPARE(outcome.user->email, std::string("ada@example.com"));
+        QCOMPARE(QString::fromStdString(outcome.user->idToken), m_google.issuedIdToken());
+        QCOMPARE(outcome.user->provider, corvane::LoginMethod::google);
+        QVERIFY(m_google.pkceVerified());
+
+        const auto authorize = m_google.requests(QStringLiteral("/authorize"));
+        QCOMPARE(authorize.size(), 1);
+        QCOMPARE(authorize[0].status, 302);
+        QCOMPARE(authorize[0].fields.queryItemValue(QStringLiteral("login_hint"), QUrl::FullyDecoded), hint);
+        QCOMPARE(authorize[0].fields.queryItemValue(QStringLiteral("scope"), QUrl::FullyDecoded),
+                 QStringLiteral("openid email profile"));
+        const auto token = m_google.requests(QStringLiteral("/token"));
+        QCOMPARE(token.size(), 1);
+        QCOMPARE(token[0].status, 200);
+
+        QCOMPARE(m_pages.size(), 1);
+        QCOMPARE(m_pages[0].status, 200);
+        QVERIFY(m_pages[0].body.contains("return to"));
+        QTRY_COMPARE(QGuiApplication::focusWindow(), &presenting);
+
+        QCOMPARE(m_analytics->events.size(), 1);
+        QCOMPARE(m_analytics->events[0].name, QStringLiteral("googleAuthSuccessful"));
+        QVERIFY(m_analytics->events[0].properties.isEmpty());
+
+        QVERIFY(library->currentUser());
+        handler.signOut();
+        QVERIFY(!library->currentUser());
+    }
+
+    void failuresThrow_data()
+    {
+        QTest::addColumn<GoogleAuthStandIn::Script>("script");
+        QTest::addColumn<Browser>("browser");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("code"); // -1: the incomplete-user failure
+        QTest::addColumn<int>("tokenRequests");
+
+        using S = GoogleAuthStandIn::Script;
+        using C = GoogleSignInError::Code;
+        QTest::newRow("denied") << S::deny << Browser::followsRedirect << 10000 << int(C::accessDenied) << 0;
+        QTest::newRow("wrong state") << S::wrongState << Browser::followsRedirect << 10000 << int(C::stateMismatch) << 0;
+        QTest::newRow("token endpoint fails") << S::tokenFailure << Browser::followsRedirect << 10000
+                                              << int(C::tokenExchangeFailed) << 1;
+        QTest::newRow("no ID token") << S::noIdToken << Browser::followsRedirect << 10000 << -1 << 1;
+        QTest::newRow("no profile") << S::idTokenWithoutProfile << Browser::followsRedirect << 10000 << -1 << 1;
+        QTest::newRow("browser never returns") << S::grant << Browser::neverComesBack << 300 << int(C::timedOut) << 0;
+        QTest::newRow("no browser") << S::grant << Browser::cannotOpen << 10000 << int(C::browserUnavailable) << 0;
+    }
+
+    void failuresThrow()
+    {
+        QFETCH(GoogleAuthStandIn::Script, script);
+        QFETCH(Browser, browser);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, code);
+        QFETCH(int, tokenRequests);
+        m_google.setScript(script);
+        auto library = std::make_shared<GoogleSignIn>(configuration(browser, std::chrono::milliseconds(timeoutMs)));
+        GoogleAuthHandler handler(library, m_analytics);
+
+        const Outcome outcome = run(handler.signIn(nullptr, QString()));
+        QVERIFY(!outcome.user);
+        QVERIFY(!outcome.message.isEmpty());
+        // A failed sign-in never gets as far as exchanging a code it should not trust.
+        QCOMPARE(m_google.requests(QStringLiteral("/token")).size(), tokenRequests);
+
+        if (code < 0) {
+            QVERIFY(outcome.incomplete);
+            QVERIFY(m_analytics->events.isEmpty());
+            return;
+        }
+        QVERIFY(outcome.code);
+        QCOMPARE(int(*outcome.code), code);
+        QVERIFY(!library->currentUser());
+        QCOMPARE(m_analytics->events.size(), 1);
+        QCOMPARE(m_analytics->events[0].name, QStringLiteral("googleAuthFailed"));
+        QCOMPARE(m_analytics->events[0].properties,
+                 (QMap<QString, QString>{{QStringLiteral("error"), outcome.message}}));
+    }
+
+    void secondSignInCancelsTheFirst()
+    {
+        auto library = std::make_shared<GoogleSignIn>(configuration(Browser::neverComesBack));
+        GoogleAuthHandler handler(library, m_analytics);
+        auto first = handler.signIn(nullptr, QStringLiteral("first@example.com"));
+        QVERIFY(library->isSigningIn());
+
+        library->setConfiguration(configuration(Browser::followsRedirect));
+        const Outcome second = run(handler.signIn(nullptr, QString()));
+        const Outcome cancelled = run(std::move(first));
+
+        QVERIFY2(second.user, qPrintable(second.message));
+        QVERIFY(cancelled.code == GoogleSignInError::Code::canceled);
+        QCOMPARE(m_opened.size(), 2);
+        // An empty hint is left out of the request.
+        QVERIFY(!QUrlQuery(m_opened[1]).hasQueryItem(QStringLiteral("login_hint")));
+        QCOMPARE(m_analytics->events.size(), 2);
+        QCOMPARE(m_analytics->events[0].name, QStringLiteral("googleAuthFailed"));
+        QCOMPARE(m_analytics->events[1].name, QStringLiteral("googleAuthSuccessful"));
+    }
+
+    void completionArrivesExactlyOnce()
+    {
+        auto library = std::make_shared<GoogleSignIn>(configuration(Browser::neverComesBack, 200ms));
+        QList<std::shared_ptr<const GoogleSignInError>> errors;
+        int results = 0;
+        const auto completion = [&](auto result, auto error) {
+            results += result ? 1 : 0;
+            errors << error;
+        };
+
+        // Time-out, then the browser comes back late to a closed listener.
+        library->signIn(nullptr, QString(), completion);
+        QVERIFY(errors.isEmpty()); // never from within the call
+        QTRY_COMPARE(errors.size(), 1);
+        QCOMPARE(errors[0]->code(), GoogleSignInError::Code::timedOut);
+        visit(m_opened.last());
+        QTRY_COMPARE(m_pages.size(), 1);
+        QCOMPARE(m_pages[0].error, QNetworkReply::ConnectionRefusedError); // nobody listens any more
+
+        // Sign-out while the browser is open.
+        library->setConfiguration(configuration(Browser::neverComesBack));
+        library->signIn(nullptr, QString(), completion);
+        library->signOut();
+        QVERIFY(!library->isSigningIn());
+        QTRY_COMPARE(errors.size(), 2);
+        QCOMPARE(errors[1]->code(), GoogleSignInError::Code::canceled);
+
+        QTest::qWait(400);
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(results, 0);
+    }
+};
+
+QTEST_MAIN(TestGoogleSignIn)
+#include "tst_googlesignin.moc"

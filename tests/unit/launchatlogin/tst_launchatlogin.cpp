@@ -1,0 +1,193 @@
+#include <launchatlogin.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString AppId = QStringLiteral("wuggit-test");
+
+// The lines of a file, as written.
+QStringList linesOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+}
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+}
+
+} // namespace
+
+class TestLaunchAtLogin : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config;
+    QString autostart() const { return m_config.path() + QStringLiteral("/autostart"); }
+    QString entry() const { return autostart() + QLatin1Char('/') + AppId + QStringLiteral(".desktop"); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+        qunsetenv("APPIMAGE");
+    }
+
+    void init()
+    {
+        QFileInfo info(autostart());
+        if (info.isDir())
+            QVERIFY(QDir(autostart()).removeRecursively());
+        else if (info.exists())
+            QVERIFY(QFile::remove(autostart()));
+    }
+
+    void enablingWritesAnEntryForThisExecutable()
+    {
+        LaunchAtLogin launch(AppId);
+        QCOMPARE(launch.entryPath(), entry());
+        QVERIFY(!launch.isEnabled());
+        QSignalSpy changed(&launch, &LaunchAtLogin::isEnabledChanged);
+
+        launch.setEnabled(true);
+        QVERIFY(launch.isEnabled());
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toBool(), true);
+
+        // That this Exec value starts exactly this file is what execValueStartsTheProgram checks.
+        const QStringList lines = linesOf(entry());
+        QCOMPARE(lines.value(0), QStringLiteral("[Desktop Entry]"));
+        const QString exec = LaunchAtLogin::execValue(QCoreApplication::applicationFilePath());
+        for (const QString &line : {QStringLiteral("Type=Application"), QStringLiteral("Name=Wugg it!"),
+                                    QStringLiteral("X-GNOME-Autostart-enabled=true"), QStringLiteral("Exec=") + exec})
+            QVERIFY2(lines.contains(line), qPrintable(line));
+        QVERIFY(LaunchAtLogin(AppId).isEnabled());
+
+        launch.setEnabled(true);
+        QCOMPARE(changed.count(), 1);
+
+        launch.setEnabled(false);
+        QVERIFY(!launch.isEnabled());
+        QVERIFY(!QFile::exists(entry()));
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(changed.at(1).at(0).toBool(), false);
+
+        launch.setEnabled(false);
+        QCOMPARE(changed.count(), 2);
+    }
+
+    void entryOnDiskDecides_data()
+    {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<bool>("enabled");
+        const QByteArray head = "[Desktop Entry]\nType=Application\nName=Wugg it!\nExec=/usr/bin/true\n";
+        QTest::newRow("plain") << head << true;
+        QTest::newRow("hidden") << head + "Hidden=true\n" << false;
+        QTest::newRow("hidden false") << head + "Hidden=false\n" << true;
+        QTest::newRow("gnome switched off") << head + "X-GNOME-Autostart-enabled=false\n" << false;
+        QTest::newRow("hidden in another group") << head + "[Desktop Action x]\nHidden=true\n" << true;
+    }
+
+    void entryOnDiskDecides()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(bool, enabled);
+        QVERIFY(QDir().mkpath(autostart()));
+        writeFile(entry(), contents);
+        LaunchAtLogin launch(AppId);
+        QCOMPARE(launch.isEnabled(), enabled);
+
+        // A change made outside the program shows on refresh.
+        QSignalSpy changed(&launch, &LaunchAtLogin::isEnabledChanged);
+        QVERIFY(QFile::remove(entry()));
+        launch.refresh();
+        QVERIFY(!launch.isEnabled());
+        QCOMPARE(changed.count(), enabled ? 1 : 0);
+
+        // Enabling replaces a hidden entry with a working one.
+        launch.setEnabled(true);
+        QVERIFY(launch.isEnabled());
+        QVERIFY(!linesOf(entry()).join(u'\n').contains(QStringLiteral("Hidden")));
+    }
+
+    void unwritablePlaceKeepsItOff_data()
+    {
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QString>("warning");
+        // Both hold for root as well, unlike file modes.
+        QTest::newRow("autostart is a file") << QString() << QStringLiteral("cannot create");
+        QTest::newRow("entry is a directory") << AppId + QStringLiteral(".desktop")
+                                              << QStringLiteral("cannot write");
+    }
+
+    void unwritablePlaceKeepsItOff()
+    {
+        QFETCH(QString, blocked);
+        QFETCH(QString, warning);
+        if (blocked.isEmpty()) {
+            writeFile(autostart(), "not a directory");
+        } else {
+            QVERIFY(QDir().mkpath(autostart() + QLatin1Char('/') + blocked + QStringLiteral("/inside")));
+        }
+        LaunchAtLogin launch(AppId);
+        QSignalSpy changed(&launch, &LaunchAtLogin::isEnabledChanged);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("launch at login: ") + warning));
+        launch.setEnabled(true);
+        QVERIFY(!launch.isEnabled());
+        QCOMPARE(changed.count(), 0);
+    }
+
+    // A desktop launcher (GLib's) starts the file at awkward paths from the Exec value.
+    void execValueStartsTheProgram_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain") << QStringLiteral("bin");
+        QTest::newRow("space") << QStringLiteral("my programs");
+        QTest::newRow("shell characters") << QStringLiteral("a$HOME `b` 'c' \"d\" (e);f&g|h*?#~<>");
+        QTest::newRow("backslash") << QStringLiteral("a\\b\\\\c");
+        QTest::newRow("non-ASCII") << QStringLiteral("Programme für Ünïcödé");
+    }
+
+    void execValueStartsTheProgram()
+    {
+        QFETCH(QString, folder);
+        const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+        if (gio.isEmpty())
+            QSKIP("gio (libglib2.0-bin) is not installed");
+
+        QTemporaryDir sandbox;
+        QVERIFY(sandbox.isValid());
+        const QString marker = sandbox.path() + QStringLiteral("/started");
+        const QString program = sandbox.path() + QLatin1Char('/') + folder + QStringLiteral("/run");
+        QVERIFY(QDir().mkpath(QFileInfo(program).path()));
+        writeFile(program, "#!/bin/sh\nprintf %s \"$0\" > '" + QFile::encodeName(marker) + "'\n");
+        QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        const QString desktop = sandbox.path() + QStringLiteral("/test.desktop");
+        writeFile(desktop, "[Desktop Entry]\nType=Application\nName=Test\nExec="
+                               + LaunchAtLogin::execValue(program).toUtf8() + "\n");
+        QCOMPARE(QProcess::execute(gio, {QStringLiteral("launch"), desktop}), 0);
+        QTRY_VERIFY(QFileInfo(marker).size() > 0);
+        QFile started(marker);
+        QVERIFY(started.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(started.readAll()), program);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLaunchAtLogin)
+#include "tst_launchatlogin.moc"

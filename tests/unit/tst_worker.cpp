@@ -1,0 +1,394 @@
+// The text-action pipeline against the loopback backend, with the capture
+// and the window router replaced by recorders (the real capture has its own
+// desktop tests, and the end-to-end test drives both for real).
+
+#include <backendstandin.h>
+#include <memorykeychain.h>
+
+#include <accessibilityhandler.h>
+#include <analyticscollecting.h>
+#include <applicationstateobserver.h>
+#include <approuting.h>
+#include <backend.h>
+#include <contentservice.h>
+#include <hotkeylistener.h>
+#include <launchatlogin.h>
+#include <promptexecutor.h>
+#include <resolver.h>
+#include <systemsound.h>
+#include <textextractor.h>
+#include <tokenrefresher.h>
+#include <tokenstorage.h>
+#include <userdefaults.h>
+#include <worker.h>
+
+#include <QNetworkAccessManager>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class QuietAnalytics : public AnalyticsCollecting
+{
+public:
+    void track(const QString &) override {}
+    void track(const QString &, const QMap<QString, QString> &) override {}
+    QString distinctId() const override { return QStringLiteral("worker-test"); }
+};
+
+class TestHotkeys : public HotkeyListening
+{
+public:
+    streams::AnyPublisher<TriggeredKeyboardShortcut> hotkeyPublisher() const override
+    {
+        return subject.eraseToAnyPublisher();
+    }
+    streams::PassthroughSubject<TriggeredKeyboardShortcut> subject;
+};
+
+class TestAccessibility : public AccessibilityHandling
+{
+public:
+    std::shared_ptr<AccessibilityElement> focusedElement() override { return nullptr; }
+    void requestAccessibilityPermission() override { ++asked; }
+    void updateActiveInputRange(const QString &) override {}
+    void replaceSelectedText(const QString &) override {}
+    int asked = 0;
+};
+
+// Hands out the texts queued by the test and records what is written back.
+class RecordingExtraction : public TextExtraction
+{
+public:
+    std::optional<QString> extractSelectedText() override
+    {
+        ++captures;
+        if (selections.isEmpty())
+            return std::nullopt;
+        return selections.takeFirst();
+    }
+    void replaceSelectedText(const QString &text) override { written << text; }
+
+    QList<std::optional<QString>> selections;
+    int captures = 0;
+    QStringList written;
+};
+
+class RecordingRouter : public AppRouting
+{
+public:
+    struct Toast
+    {
+        QString message;
+        std::function<void()> onTap;
+        std::chrono::milliseconds duration;
+    };
+
+    QSystemTrayIcon *statusItem() const override { return nullptr; }
+    void setStatusItem(QSystemTrayIcon *) override {}
+    void openSettingsWindow() override { ++settingsOpened; }
+    void toggleFloatingMenuWindow() override { ++menuToggled; }
+    void openOnboardingWindow() override {}
+    void showToast(const QString &message, std::function<void()> onTap, std::chrono::milliseconds duration) override
+    {
+        toasts.append({message, std::move(onTap), duration});
+    }
+    void closeOnboardingWindow() override {}
+
+    QStringList messages() const
+    {
+        QStringList out;
+        for (const auto &t : toasts)
+            out << t.message;
+        return out;
+    }
+
+    QList<Toast> toasts;
+    int settingsOpened = 0;
+    int menuToggled = 0;
+};
+
+QTemporaryDir *sandbox = nullptr;
+
+const QString kLogin = QStringLiteral("Please log in to continue.");
+const QString kHint = QStringLiteral("Wugging it!... The wuggy shows you the progress.");
+
+} // namespace
+
+class TestWorker : public QObject
+{
+    Q_OBJECT
+
+private:
+    BackendStandIn m_backend;
+    std::shared_ptr<QNetworkAccessManager> m_network = std::make_shared<QNetworkAccessManager>();
+    std::shared_ptr<TestHotkeys> m_hotkeys;
+    std::shared_ptr<RecordingExtraction> m_extraction;
+    std::shared_ptr<RecordingRouter> m_router;
+    std::shared_ptr<TokenStorage> m_tokens;
+    std::shared_ptr<ApplicationStateObserver> m_state;
+    std::shared_ptr<Worker> m_worker;
+    QList<ApplicationState> m_states;
+    streams::Cancellables m_subscriptions;
+
+    void signIn()
+    {
+        const auto issued = m_backend.issueTokens();
+        m_tokens->saveTokens({issued.accessToken.toStdString(), issued.refreshToken.toStdString(),
+                              corvane::LoginMethod::email});
+    }
+
+    void press(TriggeredKeyboardShortcut shortcut) { m_hotkeys->subject.send(shortcut); }
+
+    std::shared_ptr<PromptExecution> prompts() { return Resolver::main().resolve<PromptExecution>(); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_backend.listen());
+        qputenv("WUGGIT_BACKEND_URL", m_backend.url().toString().toUtf8());
+    }
+
+    void init()
+    {
+        QSettings().clear();
+        m_backend.clearRequests();
+        m_backend.setContentDelay(0);
+        m_hotkeys = std::make_shared<TestHotkeys>();
+        m_extraction = std::make_shared<RecordingExtraction>();
+        m_router = std::make_shared<RecordingRouter>();
+        m_tokens = std::make_shared<TokenStorage>(std::make_shared<MemoryKeychain>());
+        m_state = std::make_shared<ApplicationStateObserver>();
+        Resolver::main().reset();
+        Resolver::main().setRegistrationRoutine([this](Resolver &r) {
+            r.register_<QNetworkAccessManager>([this] { return m_network; });
+            r.register_<corvane::HTTPService>([this] {
+                 auto refresher = std::make_shared<TokenRefresher>(m_tokens, std::make_shared<QuietAnalytics>(), m_state);
+                 QuietAnalytics analytics;
+                 return std::make_shared<corvane::HTTPService>(refresher, m_tokens, backend::commonHeaders(analytics),
+                                                               m_network);
+             }).implements<corvane::HTTPServing>();
+            r.register_<RecordingRouter>([this] { return m_router; }).implements<AppRouting>();
+            r.register_<PromptExecutor>([] { return std::make_shared<PromptExecutor>(); })
+                .implements<PromptExecution>()
+                .scope(Resolver::Scope::Shared);
+            r.register_<TestHotkeys>([this] { return m_hotkeys; }).implements<HotkeyListening>();
+            r.register_<UserDefaults>([] { return std::make_shared<UserDefaults>(); }).implements<DataStoring>();
+            r.register_<TokenStorage>([this] { return m_tokens; }).implements<corvane::TokenStoring>();
+            r.register_<ContentService>([] { return std::make_shared<ContentService>(); }).implements<ContentServing>();
+            r.register_<ApplicationStateObserver>([this] { return m_state; });
+            r.register_<TestAccessibility>([] { return std::make_shared<TestAccessibility>(); })
+                .implements<AccessibilityHandling>();
+            r.register_<RecordingExtraction>([this] { return m_extraction; }).implements<TextExtraction>();
+            r.register_<QuietAnalytics>([] { return std::make_shared<QuietAnalytics>(); })
+                .implements<AnalyticsCollecting>();
+        });
+        m_worker = std::make_shared<Worker>();
+        // Past the counts that show the usage hint, so it stays out of the way.
+        UserDefaults().setValue(QStringLiteral("100"), QStringLiteral("usageCounterKey"));
+        m_states.clear();
+        m_subscriptions.clear();
+        m_state->applicationStatePublisher()
+            .sink([this](const ApplicationState &s) { m_states << s; })
+            .store(m_subscriptions);
+    }
+
+    void cleanup()
+    {
+        m_subscriptions.clear();
+        m_worker.reset();
+        Resolver::main().reset();
+    }
+
+    void startupDefaults()
+    {
+        // init() made a worker on an empty preference store.
+        UserDefaults defaults;
+        QCOMPARE(defaults.string(QStringLiteral("menuBarIconStylePreferenceKey")), QStringLiteral("colored"));
+        QVERIFY(LaunchAtLogin::shared()->isEnabled());
+
+        // A chosen style stays; launch at login is switched on at every start.
+        defaults.setValue(QStringLiteral("minimal"), QStringLiteral("menuBarIconStylePreferenceKey"));
+        LaunchAtLogin::shared()->setEnabled(false);
+        QSignalSpy sounds(&SystemSound::zorble(), &SystemSound::played);
+        Worker second;
+        QCOMPARE(defaults.string(QStringLiteral("menuBarIconStylePreferenceKey")), QStringLiteral("minimal"));
+        QVERIFY(LaunchAtLogin::shared()->isEnabled());
+        QCOMPARE(sounds.size(), 1);
+    }
+
+    void signedOutGetsTheLoginToastAndNoCapture()
+    {
+        m_extraction->selections << QStringLiteral("teh cat");
+        press(TriggeredKeyboardShortcut::typoFix);
+        QTRY_COMPARE(m_router->toasts.size(), 1);
+        QCOMPARE(m_router->toasts[0].message, kLogin);
+        QCOMPARE(m_router->toasts[0].duration, std::chrono::milliseconds(3000));
+        QCOMPARE(m_extraction->captures, 0);
+        m_router->toasts[0].onTap();
+        QCOMPARE(m_router->settingsOpened, 1);
+
+        // Signing in runs the last prompt again, with what is selected now.
+        signIn();
+        QTRY_COMPARE(m_extraction->written, QStringList{QStringLiteral("the cat")});
+        QCOMPARE(m_extraction->captures, 1);
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).size(), 1);
+
+        // Signing out afterwards asks to log in again.
+        m_tokens->wipeTokens();
+        QTRY_COMPARE(m_router->messages().count(kLogin), 2);
+    }
+
+    void successWritesBackAfterTheStateSaysSo()
+    {
+        signIn();
+        m_extraction->selections << QStringLiteral("one") << QStringLiteral("two");
+        press(TriggeredKeyboardShortcut::rephrase);
+        QTRY_COMPARE(m_extraction->written.size(), 1);
+        QVERIFY(m_states.contains(ApplicationState::inProgress()));
+        QCOMPARE(m_states.last(), ApplicationState::success());
+        const auto sent = m_backend.requestsTo(QStringLiteral("content/rephrase"));
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].json.value(QLatin1String("customPrompt")).toString(), QString());
+        QVERIFY(!m_extraction->written[0].isEmpty());
+        QVERIFY(m_extraction->written[0] != QLatin1String("one"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_states.last(), ApplicationState::idle(), 4000);
+
+        // Nothing selected: the action ends silently.
+        m_extraction->selections = {std::optional<QString>()};
+        const int before = m_states.size();
+        press(TriggeredKeyboardShortcut::typoFix);
+        QTRY_COMPARE(m_extraction->captures, 2);
+        QTest::qWait(100);
+        QCOMPARE(m_states.size(), before);
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).size(), 0);
+    }
+
+    void onlyTheLatestAnswerIsWrittenBack()
+    {
+        signIn();
+        m_backend.setContentDelay(400);
+        m_extraction->selections << QStringLiteral("first text") << QStringLiteral("second text");
+        press(TriggeredKeyboardShortcut::typoFix);
+        QTRY_COMPARE(m_backend.requests().size(), 1);
+        prompts()->execute(Prompt::translate(QStringLiteral("German")));
+        QTRY_COMPARE(m_backend.requests().size(), 2);
+        QTRY_COMPARE(m_extraction->written.size(), 1);
+        QTest::qWait(600);
+        QCOMPARE(m_extraction->written, QStringList{QStringLiteral("[German] second text")});
+    }
+
+    void twoQuotesAreNotWrittenBack()
+    {
+        signIn();
+        BackendStandIn::Answer answer;
+        answer.body = QByteArrayLiteral("{\"output\":\"\\\"\\\"\"}");
+        m_backend.script(QStringLiteral("content/fix"), answer);
+        m_extraction->selections << QStringLiteral("x");
+        press(TriggeredKeyboardShortcut::typoFix);
+        QTRY_COMPARE(m_states.last(), ApplicationState::success());
+        QTest::qWait(50);
+        QVERIFY(m_extraction->written.isEmpty());
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<ApplicationState>("state");
+        QTest::addColumn<QString>("toast");
+
+        QTest::newRow("needs update") << 426 << QStringLiteral("AppRequiresUpdate")
+                                      << ApplicationState::error(ApplicationStateError::AppRequiresUpdate)
+                                      << QStringLiteral("A new version of Wugg it! is available. Please update to continue.");
+        QTest::newRow("other api error") << 500 << QString() << ApplicationState::error(ApplicationStateError::ApiError)
+                                         << QString();
+        QTest::newRow("undecodable answer") << 0 << QString() << ApplicationState::error(ApplicationStateError::ApiError)
+                                   << QString();
+    }
+
+    void failures()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, code);
+        QFETCH(ApplicationState, state);
+        QFETCH(QString, toast);
+
+        signIn();
+        if (status)
+            m_backend.scriptError(QStringLiteral("content/fix"), status, QStringLiteral("refused"), code);
+        else
+            m_backend.script(QStringLiteral("content/fix"), BackendStandIn::Answer{200, "{\"out", {}, 0, false});
+        QSignalSpy sounds(&SystemSound::zorble(), &SystemSound::played);
+        m_extraction->selections << QStringLiteral("x");
+        press(TriggeredKeyboardShortcut::typoFix);
+        QTRY_COMPARE(m_states.last(), state);
+        QTRY_COMPARE(sounds.size(), 1);
+        QCOMPARE(m_router->messages(), toast.isEmpty() ? QStringList() : QStringList{toast});
+        QVERIFY(m_extraction->written.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(m_states.last(), ApplicationState::idle(), 4000);
+    }
+
+    void usageHint()
+    {
+        QSettings().remove(QStringLiteral("usageCounterKey"));
+        QList<int> hintedAt;
+        for (int action = 1; action <= 26; ++action) {
+            const int before = int(m_router->toasts.size());
+            m_worker->countUsage();
+            if (m_router->toasts.size() > before) {
+                QCOMPARE(m_router->toasts.last().message, kHint);
+                QCOMPARE(m_router->toasts.last().duration, std::chrono::milliseconds(5000));
+                hintedAt << action;
+            }
+        }
+        QCOMPARE(hintedAt, (QList<int>{1, 3, 7, 15, 25}));
+        QCOMPARE(UserDefaults().string(QStringLiteral("usageCounterKey")), QStringLiteral("26"));
+        // The demonstration: in progress at once, success 3 s later.
+        QCOMPARE(m_states.last(), ApplicationState::inProgress());
+        QTRY_COMPARE_WITH_TIMEOUT(m_states.last(), ApplicationState::success(), 4000);
+    }
+
+    void usageCounterThatIsNotANumber_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("next");
+        QTest::newRow("word") << QStringLiteral("many") << QStringLiteral("1");
+        QTest::newRow("spaces") << QStringLiteral(" 2") << QStringLiteral("1");
+        QTest::newRow("plus") << QStringLiteral("+2") << QStringLiteral("3");
+        QTest::newRow("negative") << QStringLiteral("-5") << QStringLiteral("-4");
+        QTest::newRow("too large") << QStringLiteral("9223372036854775808") << QStringLiteral("1");
+    }
+
+    void usageCounterThatIsNotANumber()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, next);
+        UserDefaults().setValue(stored, QStringLiteral("usageCounterKey"));
+        m_worker->countUsage();
+        QCOMPARE(UserDefaults().string(QStringLiteral("usageCounterKey")), next);
+        QVERIFY(!m_router->messages().contains(kHint));
+    }
+
+    void floatingMenuShortcutTogglesTheMenu()
+    {
+        press(TriggeredKeyboardShortcut::floatingMenu);
+        press(TriggeredKeyboardShortcut::typoFix);
+        QCOMPARE(m_router->menuToggled, 1);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir dir;
+    sandbox = &dir;
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toUtf8());
+    QCoreApplication app(argc, argv);
+    app.setOrganizationName(QStringLiteral("WuggTest"));
+    app.setApplicationName(QStringLiteral("tst_worker"));
+    TestWorker test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_worker.moc"
