@@ -26,10 +26,16 @@ constexpr int gap = 4;
 
 } // namespace
 
-ToastDispatcher::ToastDispatcher(QObject *parent)
-    : QObject(parent)
-    , m_popover(std::make_unique<QQuickView>())
+ToastDispatcher::ToastDispatcher(QObject *parent) : QObject(parent) {}
+
+// The one toast window, made with the first toast and reused for every later
+// one: the scene graph and the QML engine cost a start-up that shows no
+// toast both time and tens of megabytes.
+QQuickView *ToastDispatcher::ensurePopover()
 {
+    if (m_popover)
+        return m_popover.get();
+    m_popover = std::make_unique<QQuickView>();
     // A tooltip-type window is not managed by the window manager, and with
     // these hints neither a click nor showing it gives it the focus: the
     // user keeps typing where they were.
@@ -43,6 +49,7 @@ ToastDispatcher::ToastDispatcher(QObject *parent)
     else
         for (const QQmlError &error : m_popover->errors())
             qWarning("toast: %s", qPrintable(error.toString()));
+    return m_popover.get();
 }
 
 ToastDispatcher::~ToastDispatcher() = default;
@@ -64,15 +71,17 @@ QSize ToastDispatcher::measure(const QString &message)
 
 bool ToastDispatcher::isShowing() const
 {
-    return m_popover->isVisible();
+    return m_popover && m_popover->isVisible();
 }
 
 void ToastDispatcher::showToast(const QString &message, QSystemTrayIcon *statusItem, std::function<void()> onTap,
                                 std::chrono::milliseconds duration)
 {
     // A tray icon that is not shown has nothing to hang a toast under.
-    QQuickItem *root = m_popover->rootObject();
-    if (!statusItem || !statusItem->isVisible() || !root)
+    if (!statusItem || !statusItem->isVisible())
+        return;
+    QQuickItem *root = ensurePopover()->rootObject();
+    if (!root)
         return;
 
     close();
@@ -136,7 +145,8 @@ void ToastDispatcher::close()
 {
     ++m_generation;
     m_onTap = nullptr;
-    m_popover->hide();
+    if (m_popover)
+        m_popover->hide();
 }
 
 void ToastDispatcher::tapped()

@@ -37,7 +37,7 @@ public:
     static QSize measure(const QString &message);
     static QFont messageFont();
 
-    // The one toast window, for looking at it.
+    // The one toast window, for looking at it; none before the first toast.
     QQuickView *popover() const { return m_popover.get(); }
     bool isShowing() const;
 
@@ -45,6 +45,7 @@ private Q_SLOTS:
     void tapped();
 
 private:
+    QQuickView *ensurePopover();
     void close();
     void place(QSystemTrayIcon *statusItem);
 

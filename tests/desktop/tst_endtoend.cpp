@@ -168,10 +168,17 @@ private Q_SLOTS:
         const QSet<QByteArray> before = visibleWindowsOf(QStringLiteral("wuggit"));
         press(QStringLiteral("ctrl+f"));
         QSet<QByteArray> toasts;
-        QVERIFY(QTest::qWaitFor([&] {
+        const bool shown = QTest::qWaitFor([&] {
             toasts = visibleWindowsOf(QStringLiteral("wuggit")) - before;
             return !toasts.isEmpty();
-        }, 5000));
+        }, 10000);
+        if (!shown)
+            qWarning("no toast; the program's visible windows: %s, the focus: %s",
+                     visibleWindowsOf(QStringLiteral("wuggit")).values().join(' ').constData(),
+                     desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")})
+                         .trimmed()
+                         .constData());
+        QVERIFY(shown);
         QCOMPARE(toasts.size(), 1);
         const QByteArray toast = *toasts.cbegin();
 
