@@ -356,7 +356,7 @@ QCoro::Task<void> HTTPService::renewOnce(const QString &rejectedToken)
     if (current && !current->isEmpty() && *current != rejectedToken)
         co_return;
 
-    const bool renewed = co_await detail::renewShared(m_tokenRefresher);
+    const bool renewed = co_await detail::renewShared(m_tokenRefresher, m_tokenStorage);
     if (!renewed)
         throw CorvaneError::unauthorized();
 }

@@ -29,19 +29,19 @@ struct Join
     bool await_resume() const noexcept { return renewal->succeeded; }
 };
 
-QHash<const TokenRefreshing *, std::shared_ptr<Renewal>> &inFlight()
+QHash<const void *, std::shared_ptr<Renewal>> &inFlight()
 {
-    static QHash<const TokenRefreshing *, std::shared_ptr<Renewal>> renewals;
+    static QHash<const void *, std::shared_ptr<Renewal>> renewals;
     return renewals;
 }
 
 } // namespace
 
-QCoro::Task<bool> renewShared(std::shared_ptr<TokenRefreshing> refresher)
+QCoro::Task<bool> renewShared(std::shared_ptr<TokenRefreshing> refresher, std::shared_ptr<const void> session)
 {
     Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
-    // The frame holds the refresher, so the key cannot be reused while in flight.
-    const TokenRefreshing *key = refresher.get();
+    // The frame holds the session, so the key cannot be reused while in flight.
+    const void *key = session.get();
 
     // Plain locals only: g++ 12 mishandles the lifetime of if-declared
     // variables and awaited temporaries in coroutines.

@@ -343,13 +343,17 @@ private Q_SLOTS:
                 return noteAnswer();
             return {401, R"({"error":"expired"})"};
         });
-        // Two services, as two resolutions would make them, each with its own network.
+        // Two services, as two resolutions would make them: each with its own
+        // network and its own refresher, over the one token store.
         const auto net = [] { return std::make_shared<QNetworkAccessManager>(); };
+        auto otherRefresher = std::make_shared<FakeRefresher>(m_store);
+        otherRefresher->delayMs = renewalMs;
+        const auto other = std::make_shared<HTTPService>(otherRefresher, m_store, Headers{}, net());
         const auto a = start(service(net())->request<Note>(true, Config(m_backend.baseUrl(), "a")));
-        const auto b = start(service(net())->request<Note>(true, Config(m_backend.baseUrl(), "b")));
+        const auto b = start(other->request<Note>(true, Config(m_backend.baseUrl(), "b")));
         QTRY_VERIFY_WITH_TIMEOUT(a->finished && b->finished, 10000);
         QVERIFY(a->value && b->value);
-        QCOMPARE(m_refresher->calls, 1);
+        QCOMPARE(m_refresher->calls + otherRefresher->calls, 1);
         QCOMPARE(m_backend.received.size(), 4);
     }
 
