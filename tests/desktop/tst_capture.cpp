@@ -16,6 +16,15 @@
 using desktop::Mousepad;
 using desktop::xdotool;
 
+namespace {
+// captured null: nothing is captured.
+struct EditorCase { QString text; int line, column; QStringList selectKeys; QString captured, replacement, after; };
+// selectFrom -1: no selection, the caret at selectTo.
+struct FieldCase { QString text; int selectFrom, selectTo; QString captured; CharacterRange range; QString replacement, after; };
+} // namespace
+Q_DECLARE_METATYPE(EditorCase)
+Q_DECLARE_METATYPE(FieldCase)
+
 class TestCapture : public QObject
 {
     Q_OBJECT
@@ -28,19 +37,10 @@ private:
 
     static QStringList keys(const QString &key, int times)
     {
-        QStringList args{QStringLiteral("key"), QStringLiteral("--clearmodifiers")};
-        for (int i = 0; i < times; ++i)
-            args << key;
-        return args;
+        return QStringList{QStringLiteral("key"), QStringLiteral("--clearmodifiers")} + QStringList(times, key);
     }
 
-    // A QML text field of this program, focused and in front.
-    struct OwnField
-    {
-        QQmlApplicationEngine engine;
-        QQuickWindow *window = nullptr;
-        QQuickItem *field = nullptr;
-    };
+    struct OwnField { QQmlApplicationEngine engine; QQuickWindow *window = nullptr; QQuickItem *field = nullptr; };
 
     bool showOwnField(OwnField &own, const QString &text)
     {
@@ -69,82 +69,73 @@ private Q_SLOTS:
         Resolver::main().setRegistrationRoutine(desktop::registerCaptureServices);
     }
 
-    void selectionInAnotherApplicationIsCapturedAndReplaced()
+    // In mousepad: the selection, else the paragraph up to the caret; the
+    // write-back leaves the clipboard empty rather than holding our text.
+    void anotherApplication_data()
     {
-        Mousepad editor;
-        QVERIFY(editor.open(QStringLiteral("Hello brave new w\u00f6rld \U0001F30D\n"), 1, 6));
-        QVERIFY(!TextExtractor::ownApplicationIsInFront());
-        xdotool(keys(QStringLiteral("shift+Right"), 5));
-
-        auto capture = extractor();
-        QCOMPARE(capture->extractSelectedText(), std::optional<QString>(QStringLiteral("brave")));
-        capture->replaceSelectedText(QStringLiteral("bold \u05e9\u05dc\u05d5\u05dd"));
-        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
-        QCOMPARE(editor.contents(), QStringLiteral("Hello bold \u05e9\u05dc\u05d5\u05dd new w\u00f6rld \U0001F30D\n"));
-    }
-
-    void withoutSelectionTheParagraphUpToTheCaretIsUsed()
-    {
-        Mousepad editor;
-        QVERIFY(editor.open(QStringLiteral("First paragraph stays.\nSecond one is here and goes on\n"), 2, 18));
-        auto capture = extractor();
-        QCOMPARE(capture->extractSelectedText(), std::optional<QString>(QStringLiteral("Second one is here")));
-        capture->replaceSelectedText(QStringLiteral("The second one was"));
-        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
-        QCOMPARE(editor.contents(), QStringLiteral("First paragraph stays.\nThe second one was and goes on\n"));
-    }
-
-    void emptyParagraphCapturesNothing()
-    {
-        Mousepad editor;
-        QVERIFY(editor.open(QStringLiteral("Above.\n\nBelow.\n"), 2, 0));
-        auto capture = extractor();
-        QCOMPARE(capture->extractSelectedText(), std::nullopt);
-        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
-        capture->resetCapture();
-        QCOMPARE(editor.contents(), QStringLiteral("Above.\n\nBelow.\n"));
-    }
-
-    void largeSelectionRoundTrips()
-    {
+        QTest::addColumn<EditorCase>("c");
+        QTest::newRow("selection, emoji and RTL") << EditorCase{
+            QStringLiteral("Hello brave new w\u00f6rld \U0001F30D\n"), 1, 6, keys(QStringLiteral("shift+Right"), 5),
+            QStringLiteral("brave"), QStringLiteral("bold \u05e9\u05dc\u05d5\u05dd"),
+            QStringLiteral("Hello bold \u05e9\u05dc\u05d5\u05dd new w\u00f6rld \U0001F30D\n")};
+        QTest::newRow("paragraph up to the caret") << EditorCase{
+            QStringLiteral("First paragraph stays.\nSecond one is here and goes on\n"), 2, 18, {},
+            QStringLiteral("Second one is here"), QStringLiteral("The second one was"),
+            QStringLiteral("First paragraph stays.\nThe second one was and goes on\n")};
+        QTest::newRow("empty paragraph") << EditorCase{QStringLiteral("Above.\n\nBelow.\n"), 2, 0, {}, {}, {},
+                                                       QStringLiteral("Above.\n\nBelow.\n")};
         QString big;
         while (big.size() < 100000)
             big += QStringLiteral("Caf\u00e9 \U0001F600 and \u05e9\u05dc\u05d5\u05dd, line of text.\n");
+        QTest::newRow("large selection")
+            << EditorCase{big, 1, 0, keys(QStringLiteral("ctrl+a"), 1), big, QStringLiteral("short"), QStringLiteral("short")};
+    }
+
+    void anotherApplication()
+    {
+        QFETCH(EditorCase, c);
         Mousepad editor;
-        QVERIFY(editor.open(big, 1, 0));
-        xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+a")});
+        QVERIFY(editor.open(c.text, c.line, c.column));
+        QVERIFY(!TextExtractor::ownApplicationIsInFront());
+        if (!c.selectKeys.isEmpty())
+            xdotool(c.selectKeys);
         auto capture = extractor();
-        QCOMPARE(capture->extractSelectedText(), std::optional<QString>(big));
-        capture->replaceSelectedText(QStringLiteral("short"));
+        QCOMPARE(capture->extractSelectedText(), c.captured.isNull() ? std::nullopt : std::optional<QString>(c.captured));
+        if (c.captured.isNull())
+            capture->resetCapture();
+        else
+            capture->replaceSelectedText(c.replacement);
         QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
-        QCOMPARE(editor.contents(), QStringLiteral("short"));
+        QCOMPARE(editor.contents(), c.after);
     }
 
-    void ownFieldSelectionIsSentAndReplacedInPlace()
+    // In our own field the range is recorded at the first occurrence of the
+    // capture, counted in characters, and replaced in place.
+    void ownField_data()
     {
-        OwnField own;
-        QVERIFY(showOwnField(own, QStringLiteral("Two or w\u00f6rld. Two again.")));
-        // Select the second "Two": the range is recorded at the first occurrence.
-        QMetaObject::invokeMethod(own.field, "select", Q_ARG(int, 14), Q_ARG(int, 17));
-        auto capture = extractor();
-        QCOMPARE(capture->extractSelectedText(), std::optional<QString>(QStringLiteral("Two")));
-        auto handler = std::static_pointer_cast<AccessibilityHandler>(Resolver::main().resolve<AccessibilityHandling>());
-        QCOMPARE(handler->activeInputRange, std::optional<CharacterRange>(CharacterRange{0, 3}));
-        capture->replaceSelectedText(QStringLiteral("One"));
-        QCOMPARE(own.field->property("text").toString(), QStringLiteral("One or w\u00f6rld. Two again."));
+        QTest::addColumn<FieldCase>("c");
+        QTest::newRow("selection of a repeated word")
+            << FieldCase{QStringLiteral("Two or w\u00f6rld. Two again."), 14, 17, QStringLiteral("Two"), {0, 3},
+                         QStringLiteral("One"), QStringLiteral("One or w\u00f6rld. Two again.")};
+        QTest::newRow("last sentence") << FieldCase{QStringLiteral("One. Tw\u00f6. Three"), -1, 15, QStringLiteral("Three"),
+                                                    {10, 5}, QStringLiteral("3"), QStringLiteral("One. Tw\u00f6. 3")};
     }
 
-    void ownFieldWithoutSelectionSendsTheLastSentence()
+    void ownField()
     {
+        QFETCH(FieldCase, c);
         OwnField own;
-        QVERIFY(showOwnField(own, QStringLiteral("One. Tw\u00f6. Three")));
-        own.field->setProperty("cursorPosition", 15);
+        QVERIFY(showOwnField(own, c.text));
+        if (c.selectFrom < 0)
+            own.field->setProperty("cursorPosition", c.selectTo);
+        else
+            QMetaObject::invokeMethod(own.field, "select", Q_ARG(int, c.selectFrom), Q_ARG(int, c.selectTo));
         auto capture = extractor();
-        QCOMPARE(capture->extractSelectedText(), std::optional<QString>(QStringLiteral("Three")));
+        QCOMPARE(capture->extractSelectedText(), std::optional<QString>(c.captured));
         auto handler = std::static_pointer_cast<AccessibilityHandler>(Resolver::main().resolve<AccessibilityHandling>());
-        QCOMPARE(handler->activeInputRange, std::optional<CharacterRange>(CharacterRange{10, 5}));
-        capture->replaceSelectedText(QStringLiteral("3"));
-        QCOMPARE(own.field->property("text").toString(), QStringLiteral("One. Tw\u00f6. 3"));
+        QCOMPARE(handler->activeInputRange, std::optional<CharacterRange>(c.range));
+        capture->replaceSelectedText(c.replacement);
+        QCOMPARE(own.field->property("text").toString(), c.after);
     }
 
     void ownFieldEditedMeanwhileWritesNothing()
@@ -160,11 +151,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    QGuiApplication app(argc, argv);
-    TestCapture test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestCapture)
 #include "tst_capture.moc"

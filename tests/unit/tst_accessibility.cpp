@@ -46,8 +46,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("captured");
         QTest::addColumn<qsizetype>("location");
         QTest::addColumn<qsizetype>("length");
-        QTest::newRow("accented letter") << QStringLiteral("Hello w\u00f6rld. Bye.") << QStringLiteral("Bye.")
-                                         << qsizetype(13) << qsizetype(4);
         QTest::newRow("combining mark") << QStringLiteral("Hello wo\u0308rld. Bye.") << QStringLiteral("Bye.")
                                         << qsizetype(13) << qsizetype(4);
         QTest::newRow("emoji inside") << QStringLiteral("\U0001F44B\U0001F3FD hi \U0001F1E9\U0001F1EA ok")

@@ -13,26 +13,22 @@ class TestStreams : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void passthroughDeliversToPresentSubscribersOnly()
+    void subjectsDeliverFromSubscriptionOn()
     {
-        PassthroughSubject<int> subject;
-        subject.send(1);
+        PassthroughSubject<int> passthrough;
+        passthrough.send(1);
         std::vector<int> got;
-        auto sub = subject.eraseToAnyPublisher().sink([&got](int v) { got.push_back(v); });
-        subject.send(2);
-        subject.send(3);
-        QCOMPARE(got, (std::vector<int>{2, 3}));
-    }
+        auto sub = passthrough.eraseToAnyPublisher().sink([&got](int v) { got.push_back(v); });
+        passthrough.send(2);
+        QCOMPARE(got, (std::vector<int>{2}));
 
-    void currentValueGivesTheCurrentValueFirst()
-    {
-        CurrentValueSubject<QString> subject(QStringLiteral("a"));
-        subject.send(QStringLiteral("b"));
-        QStringList got;
-        auto sub = subject.eraseToAnyPublisher().sink([&got](const QString &v) { got << v; });
-        subject.send(QStringLiteral("c"));
-        QCOMPARE(got, (QStringList{QStringLiteral("b"), QStringLiteral("c")}));
-        QCOMPARE(subject.value(), QStringLiteral("c"));
+        // The current value first, then what follows.
+        CurrentValueSubject<int> current(10);
+        current.send(11);
+        auto sub2 = current.eraseToAnyPublisher().sink([&got](int v) { got.push_back(v); });
+        current.send(12);
+        QCOMPARE(got, (std::vector<int>{2, 11, 12}));
+        QCOMPARE(current.value(), 12);
     }
 
     void cancellingEndsTheSubscription()
@@ -107,26 +103,22 @@ private Q_SLOTS:
             subject.send(v);
         // Every subscription runs the whole chain, its side effects included.
         QCOMPARE(seen, 10);
-        QCOMPARE(got, (QStringList{QStringLiteral("4!"), QStringLiteral("4!"), QStringLiteral("6!"),
-                                   QStringLiteral("6!")}));
+        QCOMPARE(got, QString::fromLatin1("4! 4! 6! 6!").split(u' '));
         second.cancel();
         subject.send(8);
         QCOMPARE(seen, 11);
         QCOMPARE(got.size(), 5);
-    }
 
-    void mergeKeepsTheOrderOfSending()
-    {
-        PassthroughSubject<int> a;
-        PassthroughSubject<int> b;
-        std::vector<int> got;
-        auto sub = merge(a.eraseToAnyPublisher(), b.eraseToAnyPublisher()).sink([&got](int v) { got.push_back(v); });
-        a.send(1);
-        b.send(2);
-        a.send(3);
+        // merge keeps the order of sending across its sources.
+        PassthroughSubject<int> other;
+        std::vector<int> merged;
+        auto sub = merge(subject.eraseToAnyPublisher(), other.eraseToAnyPublisher()).sink([&merged](int v) { merged.push_back(v); });
+        subject.send(1);
+        other.send(2);
+        subject.send(3);
         sub.cancel();
-        b.send(4);
-        QCOMPARE(got, (std::vector<int>{1, 2, 3}));
+        other.send(4);
+        QCOMPARE(merged, (std::vector<int>{1, 2, 3}));
     }
 
     void delayDeliversLaterOnTheMainThread()
@@ -146,8 +138,7 @@ private Q_SLOTS:
         sender->start();
         QVERIFY(sender->wait(2000));
         QVERIFY(got.empty());
-        QTRY_COMPARE(got.size(), 1u);
-        QCOMPARE(got[0], 7);
+        QTRY_COMPARE(got, std::vector<int>{7});
         QCOMPARE(thread, QThread::currentThread());
         QVERIFY2(arrivedAt >= 195, qPrintable(QString::number(arrivedAt)));
     }

@@ -11,11 +11,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("segments");
-        QTest::newRow("terminator and space") << QStringLiteral("Hello. World")
-                                              << QStringList{QStringLiteral("Hello."), QStringLiteral("World")};
-        QTest::newRow("terminator inside a word") << QStringLiteral("Hello.World")
-                                                  << QStringList{QStringLiteral("Hello.World")};
-        QTest::newRow("tab") << QStringLiteral("a\tb") << QStringList{QStringLiteral("a"), QStringLiteral("b")};
+        QTest::newRow("terminators with and without space") << QStringLiteral("Hello.World? Yes! No")
+            << QStringList{QStringLiteral("Hello.World?"), QStringLiteral("Yes!"), QStringLiteral("No")};
         QTest::newRow("line feed joins") << QStringLiteral("Line one\nline two.")
                                          << QStringList{QStringLiteral("Line one line two.")};
         QTest::newRow("bullets drop what came before")
@@ -23,16 +20,11 @@ private Q_SLOTS:
         QTest::newRow("trailing space leaves an empty segment")
             << QStringLiteral("Done. ") << QStringList{QStringLiteral("Done."), QString()};
         QTest::newRow("empty") << QString() << QStringList{};
-        QTest::newRow("question and exclamation at the end")
-            << QStringLiteral("Why? Because!") << QStringList{QStringLiteral("Why?"), QStringLiteral("Because!")};
         QTest::newRow("double terminator only ends at the second")
             << QStringLiteral("Wait.. what") << QStringList{QStringLiteral("Wait.."), QStringLiteral("what")};
         QTest::newRow("terminator before a line feed")
             << QStringLiteral("One.\nTwo") << QStringList{QStringLiteral("One."), QStringLiteral("Two")};
         QTest::newRow("leading line feed adds nothing") << QStringLiteral("\nword") << QStringList{QStringLiteral("word")};
-        QTest::newRow("last sentence of a field")
-            << QStringLiteral("One. Two. Three")
-            << QStringList{QStringLiteral("One."), QStringLiteral("Two."), QStringLiteral("Three")};
         // Characters, not code units: an emoji with a skin tone and a flag stay whole.
         QTest::newRow("emoji") << QStringLiteral("Hi \U0001F44B\U0001F3FD. Bye \U0001F1E9\U0001F1EA!")
                                << QStringList{QStringLiteral("Hi \U0001F44B\U0001F3FD."),
@@ -56,13 +48,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<qsizetype>("count");
-        QTest::newRow("ascii") << QStringLiteral("Bye.") << qsizetype(4);
-        QTest::newRow("precomposed accent") << QStringLiteral("w\u00f6rld") << qsizetype(5);
         QTest::newRow("combining accent") << QStringLiteral("wo\u0308rld") << qsizetype(5);
         QTest::newRow("family emoji") << QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467") << qsizetype(1);
         QTest::newRow("flag") << QStringLiteral("\U0001F1E9\U0001F1EA") << qsizetype(1);
         QTest::newRow("crlf is one character") << QStringLiteral("a\r\nb") << qsizetype(3);
-        QTest::newRow("empty") << QString() << qsizetype(0);
     }
 
     void characterCounting()
@@ -76,19 +65,16 @@ private Q_SLOTS:
 
     void firstOccurrenceRespectsCharacterBoundaries()
     {
-        // The recorded position of "Bye." in "Hello wörld. Bye." is 13 characters.
+        // Counted in characters, "Bye." is at 13 either way.
         for (const QString &value : {QStringLiteral("Hello w\u00f6rld. Bye."), QStringLiteral("Hello wo\u0308rld. Bye.")}) {
             const auto at = TextSegments::firstOccurrence(value, QStringLiteral("Bye."));
             QVERIFY(at);
             QCOMPARE(TextSegments::characterCount(value.left(*at)), qsizetype(13));
         }
-        // The first of two occurrences.
-        QCOMPARE(TextSegments::firstOccurrence(QStringLiteral("ab ab"), QStringLiteral("ab")), std::optional<qsizetype>(0));
         // "o" is not found inside "o" + combining diaeresis, but after it.
         QCOMPARE(TextSegments::firstOccurrence(QStringLiteral("o\u0308 o"), QStringLiteral("o")),
                  std::optional<qsizetype>(3));
         QCOMPARE(TextSegments::firstOccurrence(QStringLiteral("o\u0308"), QStringLiteral("o")), std::nullopt);
-        QCOMPARE(TextSegments::firstOccurrence(QStringLiteral("abc"), QStringLiteral("ABC")), std::nullopt);
         QCOMPARE(TextSegments::firstOccurrence(QStringLiteral("abc"), QString()), std::nullopt);
     }
 

@@ -35,33 +35,23 @@ xcb_keycode_t FakeKeyboard::keycode(std::uint32_t keysym)
     return code == XCB_NO_SYMBOL ? 0 : code;
 }
 
-void FakeKeyboard::press(xcb_keycode_t keycode)
+void FakeKeyboard::fake(std::uint8_t type, xcb_keycode_t keycode)
 {
-    xcb_test_fake_input(m_connection, XCB_KEY_PRESS, keycode, XCB_CURRENT_TIME, m_root, 0, 0, 0);
-    sync();
-}
-
-void FakeKeyboard::release(xcb_keycode_t keycode)
-{
-    xcb_test_fake_input(m_connection, XCB_KEY_RELEASE, keycode, XCB_CURRENT_TIME, m_root, 0, 0, 0);
+    xcb_test_fake_input(m_connection, type, keycode, XCB_CURRENT_TIME, m_root, 0, 0, 0);
     sync();
 }
 
 void FakeKeyboard::tap(const std::vector<std::uint32_t> &keysyms)
 {
-    std::vector<xcb_keycode_t> codes;
     for (std::uint32_t keysym : keysyms)
-        codes.push_back(keycode(keysym));
-    for (xcb_keycode_t code : codes)
-        press(code);
-    for (auto it = codes.rbegin(); it != codes.rend(); ++it)
-        release(*it);
+        pressKeysym(keysym);
+    for (auto it = keysyms.rbegin(); it != keysyms.rend(); ++it)
+        releaseKeysym(*it);
 }
 
 std::uint16_t FakeKeyboard::modifierState() const
 {
-    xcb_query_pointer_reply_t *reply =
-        xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr);
+    auto *reply = xcb_query_pointer_reply(m_connection, xcb_query_pointer(m_connection, m_root), nullptr);
     const std::uint16_t mask = reply ? reply->mask : 0;
     std::free(reply);
     return mask & 0xff;
@@ -70,8 +60,7 @@ std::uint16_t FakeKeyboard::modifierState() const
 bool FakeKeyboard::grab(xcb_keycode_t keycode, std::uint16_t modifiers)
 {
     xcb_generic_error_t *error = xcb_request_check(
-        m_connection, xcb_grab_key_checked(m_connection, 0, m_root, modifiers, keycode,
-                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        m_connection, xcb_grab_key_checked(m_connection, 0, m_root, modifiers, keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     const bool ok = !error;
     std::free(error);
     return ok;

@@ -20,8 +20,8 @@ public:
     bool isValid() const { return m_connection && m_keySymbols; }
     xcb_keycode_t keycode(std::uint32_t keysym);
 
-    void press(xcb_keycode_t keycode);
-    void release(xcb_keycode_t keycode);
+    void press(xcb_keycode_t keycode) { fake(XCB_KEY_PRESS, keycode); }
+    void release(xcb_keycode_t keycode) { fake(XCB_KEY_RELEASE, keycode); }
     void pressKeysym(std::uint32_t keysym) { press(keycode(keysym)); }
     void releaseKeysym(std::uint32_t keysym) { release(keycode(keysym)); }
     // Presses the keysyms in order, then releases them in reverse.
@@ -43,6 +43,7 @@ public:
     void sync() const;
 
 private:
+    void fake(std::uint8_t type, xcb_keycode_t keycode);
     xcb_connection_t *m_connection = nullptr;
     xcb_window_t m_root = 0;
     xcb_key_symbols_t *m_keySymbols = nullptr;

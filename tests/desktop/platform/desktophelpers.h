@@ -5,9 +5,7 @@
 
 #include "platform.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QClipboard>
@@ -35,14 +33,10 @@ inline bool waitFor(const std::function<bool()> &condition, int timeoutMs = 1000
 // process owns the clipboard, it has to answer xclip itself.
 inline std::optional<QString> clipboardText()
 {
-    QProcess xclip;
+    QProcess xclip; // killed by its destructor if it hangs
     xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
-    if (!waitFor([&] { return xclip.state() == QProcess::NotRunning; }, 5000)) {
-        xclip.kill();
-        xclip.waitForFinished();
-        return std::nullopt;
-    }
-    if (xclip.exitStatus() != QProcess::NormalExit || xclip.exitCode() != 0)
+    if (!waitFor([&] { return xclip.state() == QProcess::NotRunning; }, 5000) || xclip.exitStatus() != QProcess::NormalExit
+        || xclip.exitCode() != 0)
         return std::nullopt;
     return QString::fromUtf8(xclip.readAllStandardOutput());
 }
@@ -61,23 +55,19 @@ class Mousepad
 public:
     explicit Mousepad(const QString &content)
     {
-        m_file = m_dir.filePath(QStringLiteral("document.txt"));
-        QFile f(m_file);
+        const QString file = m_dir.filePath(QStringLiteral("document.txt"));
+        QFile f(file);
         if (f.open(QIODevice::WriteOnly))
             f.write(content.toUtf8());
         f.close();
         // Its own instance: a running mousepad would otherwise open the file.
-        m_process.start(QStringLiteral("mousepad"), {QStringLiteral("--disable-server"), m_file});
+        m_process.start(QStringLiteral("mousepad"), {QStringLiteral("--disable-server"), file});
     }
     ~Mousepad()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(3000)) {
-                m_process.kill();
-                m_process.waitForFinished(3000);
-            }
-        }
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000))
+            m_process.kill(); // and QProcess waits for it
     }
     Mousepad(const Mousepad &) = delete;
     Mousepad &operator=(const Mousepad &) = delete;
@@ -101,7 +91,6 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QString m_file;
     QProcess m_process;
 };
 

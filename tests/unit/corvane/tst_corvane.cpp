@@ -11,6 +11,8 @@
 
 using namespace corvane;
 using Kind = CorvaneError::Kind;
+using Answer = ScriptedBackend::Answer;
+using Received = ScriptedBackend::Received;
 
 namespace {
 
@@ -63,37 +65,28 @@ public:
             throw CorvaneError::noResponse(QStringLiteral("renewal unreachable"));
         m_store->saveTokens({kNewToken.toStdString(), kRefreshToken.toStdString(), LoginMethod::email});
     }
-    streams::AnyPublisher<streams::Void> tokenRefreshFailure() const override
-    {
-        return m_failure.eraseToAnyPublisher();
-    }
+    streams::AnyPublisher<streams::Void> tokenRefreshFailure() const override { return m_failure.eraseToAnyPublisher(); }
 
 private:
     std::shared_ptr<FakeTokenStore> m_store;
     streams::PassthroughSubject<streams::Void> m_failure;
 };
 
-class Config : public ConfigRequestConvertible
+struct Config : ConfigRequestConvertible
 {
-public:
-    Config(QUrl base, QString path, HTTPMethod method = HTTPMethod::GET, Parameters params = Parameters::object(),
-           std::optional<Headers> headers = std::nullopt)
-        : m_base(std::move(base)), m_path(std::move(path)), m_method(method), m_params(std::move(params)),
-          m_headers(std::move(headers))
-    {
-    }
-    QUrl baseURL() const override { return m_base; }
-    QString path() const override { return m_path; }
-    HTTPMethod method() const override { return m_method; }
-    Parameters parameters() const override { return m_params; }
-    std::optional<Headers> headers() const override { return m_headers; }
-
-private:
-    QUrl m_base;
-    QString m_path;
-    HTTPMethod m_method;
-    Parameters m_params;
-    std::optional<Headers> m_headers;
+    Config(QUrl b, QString p, HTTPMethod m = HTTPMethod::GET, Parameters ps = Parameters::object(),
+           std::optional<Headers> h = std::nullopt)
+        : base(std::move(b)), where(std::move(p)), how(m), params(std::move(ps)), extra(std::move(h)) {}
+    QUrl baseURL() const override { return base; }
+    QString path() const override { return where; }
+    HTTPMethod method() const override { return how; }
+    Parameters parameters() const override { return params; }
+    std::optional<Headers> headers() const override { return extra; }
+    QUrl base;
+    QString where;
+    HTTPMethod how;
+    Parameters params;
+    std::optional<Headers> extra;
 };
 
 // Everything logged, and every error text thrown, while the tests ran.
@@ -103,8 +96,7 @@ int g_corvaneLines = 0;
 
 void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (qstrcmp(context.category, "wugg.corvane") == 0)
-        ++g_corvaneLines;
+    g_corvaneLines += qstrcmp(context.category, "wugg.corvane") == 0;
     g_texts << message;
     g_previousHandler(type, context, message);
 }
@@ -113,7 +105,7 @@ template<class T>
 struct Outcome
 {
     bool finished = false;
-    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value; // void: true once done
+    std::optional<T> value;
     std::optional<CorvaneError> error;
 };
 
@@ -121,12 +113,7 @@ template<class T>
 QCoro::Task<void> capture(QCoro::Task<T> task, std::shared_ptr<Outcome<T>> out)
 {
     try {
-        if constexpr (std::is_void_v<T>) {
-            co_await std::move(task);
-            out->value = true;
-        } else {
-            out->value = co_await std::move(task);
-        }
+        out->value = co_await std::move(task);
     } catch (const CorvaneError &e) {
         g_texts << QString::fromUtf8(e.what()) << e.localizedDescription();
         out->error = e;
@@ -142,19 +129,22 @@ std::shared_ptr<Outcome<T>> start(QCoro::Task<T> task)
     return out;
 }
 
-// Runs the task to its end on the event loop (or gives up after timeoutMs).
 template<class T>
-std::shared_ptr<Outcome<T>> run(QCoro::Task<T> task, int timeoutMs = 10000)
+std::shared_ptr<Outcome<T>> run(QCoro::Task<T> task)
 {
     auto out = start(std::move(task));
-    if (!QTest::qWaitFor([&] { return out->finished; }, timeoutMs))
+    if (!QTest::qWaitFor([&] { return out->finished; }, 10000))
         qWarning("the request did not finish in time");
     return out;
 }
 
-ScriptedBackend::Answer noteAnswer()
+Answer noteAnswer() { return {200, QByteArrayLiteral(R"({"title":"draft","words":3})")}; }
+
+// Accepts only the renewed token.
+Answer acceptNewToken(const Received &r)
 {
-    return {200, QByteArrayLiteral(R"({"title":"draft","words":3})")};
+    return r.value("Authorization") == "Bearer " + kNewToken.toUtf8() ? noteAnswer()
+                                                                      : Answer{401, R"({"error":"expired"})"};
 }
 
 } // namespace
@@ -175,9 +165,14 @@ private:
 
     std::shared_ptr<HTTPService> service(std::shared_ptr<QNetworkAccessManager> network = {})
     {
-        return std::make_shared<HTTPService>(
-            m_refresher, m_store, Headers{{QStringLiteral("x-client-type"), QStringLiteral("linux")}},
-            network ? network : m_network);
+        return std::make_shared<HTTPService>(m_refresher, m_store,
+                                             Headers{{QStringLiteral("x-client-type"), QStringLiteral("linux")}},
+                                             network ? network : m_network);
+    }
+    Kind failureKind(const Config &config, bool authenticated = true)
+    {
+        const auto out = run(service()->request<Note>(authenticated, config));
+        return out->error ? out->error->kind() : Kind::unknown;
     }
 
 private Q_SLOTS:
@@ -194,7 +189,7 @@ private Q_SLOTS:
         m_refresher = std::make_shared<FakeRefresher>(m_store);
         m_network = std::make_shared<QNetworkAccessManager>();
         m_backend.received.clear();
-        m_backend.setScript({});
+        m_backend.script = {};
     }
 
     void allowedUrls_data()
@@ -202,16 +197,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("allowed");
         QTest::newRow("https") << "https://api.wugg.it/" << true;
-        QTest::newRow("http 127.0.0.1") << "http://127.0.0.1:8080/" << true;
         QTest::newRow("http 127/8") << "http://127.3.4.5/" << true;
         QTest::newRow("http ::1") << "http://[::1]:9000/" << true;
         QTest::newRow("http localhost") << "http://LocalHost:1/" << true;
         QTest::newRow("http remote") << "http://api.wugg.it/" << false;
-        QTest::newRow("http private net") << "http://10.0.0.1/" << false;
         QTest::newRow("localhost lookalike") << "http://localhost.evil.example/" << false;
         QTest::newRow("loopback lookalike") << "http://127.0.0.1.evil.example/" << false;
         QTest::newRow("other scheme") << "ftp://127.0.0.1/" << false;
-        QTest::newRow("no host") << "https:///x" << false;
     }
     void allowedUrls()
     {
@@ -227,14 +219,11 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("params");
         QTest::addColumn<QByteArray>("expectedBody");
         QTest::addColumn<QString>("clientType"); // from the config; empty: none
-        const QByteArray none;
-        QTest::newRow("GET anonymous") << HTTPMethod::GET << false << QByteArray("{\"q\":1}") << none << QString();
-        QTest::newRow("GET signed in") << HTTPMethod::GET << true << QByteArray("{}") << none << QString();
+        QTest::newRow("GET anonymous") << HTTPMethod::GET << false << QByteArray("{\"q\":1}") << QByteArray() << "";
         QTest::newRow("POST body") << HTTPMethod::POST << true
                                    << QByteArray(R"({ "text" : "body-secret-8f8f", "n" : 2 })")
-                                   << QByteArray(R"({"n":2,"text":"body-secret-8f8f"})") << QString();
-        QTest::newRow("PUT empty") << HTTPMethod::PUT << false << QByteArray("{}") << QByteArray("{}")
-                                   << QStringLiteral("override");
+                                   << QByteArray(R"({"n":2,"text":"body-secret-8f8f"})") << "";
+        QTest::newRow("PUT empty") << HTTPMethod::PUT << false << QByteArray("{}") << QByteArray("{}") << "override";
     }
     void buildsRequests()
     {
@@ -249,8 +238,7 @@ private Q_SLOTS:
         const Config config(m_backend.baseUrl(QStringLiteral("api/")), QStringLiteral("v1/notes"), method,
                             nlohmann::json::parse(params.toStdString()), headers);
 
-        const auto out = run(service()->request<void>(authenticated, config));
-        QVERIFY(out->finished && !out->error);
+        QVERIFY(!run(service()->send(authenticated, config.asURLRequest()))->error);
         QCOMPARE(m_backend.received.size(), 1);
         const auto &got = m_backend.received.first();
         QCOMPARE(got.method, verb(method));
@@ -264,16 +252,10 @@ private Q_SLOTS:
 
     void refusesBadRequestsBeforeSending()
     {
-        const Config arrayParams(m_backend.baseUrl(), QStringLiteral("v1/x"), HTTPMethod::POST,
-                                 nlohmann::json::array({1, 2}));
-        const auto bad = run(service()->request<void>(false, arrayParams));
-        QVERIFY(bad->error);
-        QCOMPARE(bad->error->kind(), Kind::serializationError);
-
+        const Config arrayParams(m_backend.baseUrl(), "v1/x", HTTPMethod::POST, nlohmann::json::array({1, 2}));
+        QCOMPARE(failureKind(arrayParams, false), Kind::serializationError);
         m_store->access.reset();
-        const auto out = run(service()->send(true, Config(m_backend.baseUrl(), QStringLiteral("v1/x")).asURLRequest()));
-        QVERIFY(out->error);
-        QCOMPARE(out->error->kind(), Kind::unauthorized);
+        QCOMPARE(failureKind(Config(m_backend.baseUrl(), "v1/x")), Kind::unauthorized);
         QCOMPARE(m_backend.received.size(), 0);
     }
 
@@ -282,50 +264,36 @@ private Q_SLOTS:
         QTest::addColumn<bool>("authenticated");
         QTest::addColumn<bool>("newTokenAccepted");
         QTest::addColumn<FakeRefresher::Failure>("failure");
-        QTest::addColumn<int>("expectedRefreshes");
         QTest::addColumn<QStringList>("expectedAuthorizations");
-        QTest::addColumn<bool>("succeeds");
         const QString oldAuth = "Bearer " + kOldToken, newAuth = "Bearer " + kNewToken;
-        QTest::newRow("renewed and repeated") << true << true << FakeRefresher::Failure::none << 1
-                                              << QStringList{oldAuth, newAuth} << true;
-        QTest::newRow("refused again") << true << false << FakeRefresher::Failure::none << 1
-                                       << QStringList{oldAuth, newAuth} << false;
-        QTest::newRow("renewal throws") << true << true << FakeRefresher::Failure::plain << 1
-                                        << QStringList{oldAuth} << false;
-        QTest::newRow("renewal throws CorvaneError") << true << true << FakeRefresher::Failure::corvane << 1
-                                                     << QStringList{oldAuth} << false;
-        QTest::newRow("anonymous 401") << false << true << FakeRefresher::Failure::none << 0
-                                       << QStringList{QString()} << false;
+        using F = FakeRefresher::Failure;
+        QTest::newRow("renewed and repeated") << true << true << F::none << QStringList{oldAuth, newAuth};
+        QTest::newRow("refused again") << true << false << F::none << QStringList{oldAuth, newAuth};
+        QTest::newRow("renewal throws") << true << true << F::plain << QStringList{oldAuth};
+        QTest::newRow("renewal throws CorvaneError") << true << true << F::corvane << QStringList{oldAuth};
+        QTest::newRow("anonymous 401") << false << true << F::none << QStringList{QString()};
     }
     void renewal()
     {
         QFETCH(bool, authenticated);
         QFETCH(bool, newTokenAccepted);
         QFETCH(FakeRefresher::Failure, failure);
-        QFETCH(int, expectedRefreshes);
         QFETCH(QStringList, expectedAuthorizations);
-        QFETCH(bool, succeeds);
         m_refresher->failure = failure;
-        m_backend.setScript([&](const ScriptedBackend::Received &r) -> ScriptedBackend::Answer {
-            if (newTokenAccepted && r.value("Authorization") == "Bearer " + kNewToken.toUtf8())
-                return noteAnswer();
-            return {401, R"({"error":"expired"})"};
-        });
+        m_backend.script = [&](const Received &r) {
+            return newTokenAccepted ? acceptNewToken(r) : Answer{401, R"({"error":"expired"})"};
+        };
 
         const auto out = run(service()->request<Note>(authenticated, Config(m_backend.baseUrl(), "v1/note")));
-        QVERIFY(out->finished);
-        QCOMPARE(m_refresher->calls, expectedRefreshes);
+        QCOMPARE(m_refresher->calls, authenticated ? 1 : 0);
         QStringList authorizations;
         for (const auto &r : m_backend.received)
             authorizations << QString::fromUtf8(r.value("Authorization"));
         QCOMPARE(authorizations, expectedAuthorizations);
-        if (succeeds) {
-            QVERIFY(out->value);
-            QCOMPARE(out->value->title, "draft");
-        } else {
-            QVERIFY(out->error);
+        const bool succeeds = authenticated && newTokenAccepted && failure == FakeRefresher::Failure::none;
+        QCOMPARE(out->value.has_value(), succeeds);
+        if (!succeeds)
             QCOMPARE(out->error->kind(), Kind::unauthorized);
-        }
     }
 
     void concurrentRejectionsShareOneRenewal_data()
@@ -338,18 +306,15 @@ private Q_SLOTS:
     {
         QFETCH(int, renewalMs);
         m_refresher->delayMs = renewalMs;
-        m_backend.setScript([](const ScriptedBackend::Received &r) -> ScriptedBackend::Answer {
-            if (r.value("Authorization") == "Bearer " + kNewToken.toUtf8())
-                return noteAnswer();
-            return {401, R"({"error":"expired"})"};
-        });
+        m_backend.script = acceptNewToken;
         // Two services, as two resolutions would make them: each with its own
         // network and its own refresher, over the one token store.
-        const auto net = [] { return std::make_shared<QNetworkAccessManager>(); };
         auto otherRefresher = std::make_shared<FakeRefresher>(m_store);
         otherRefresher->delayMs = renewalMs;
-        const auto other = std::make_shared<HTTPService>(otherRefresher, m_store, Headers{}, net());
-        const auto a = start(service(net())->request<Note>(true, Config(m_backend.baseUrl(), "a")));
+        const auto other = std::make_shared<HTTPService>(otherRefresher, m_store, Headers{},
+                                                         std::make_shared<QNetworkAccessManager>());
+        const auto a = start(service(std::make_shared<QNetworkAccessManager>())
+                                 ->request<Note>(true, Config(m_backend.baseUrl(), "a")));
         const auto b = start(other->request<Note>(true, Config(m_backend.baseUrl(), "b")));
         QTRY_VERIFY_WITH_TIMEOUT(a->finished && b->finished, 10000);
         QVERIFY(a->value && b->value);
@@ -357,7 +322,7 @@ private Q_SLOTS:
         QCOMPARE(m_backend.received.size(), 4);
     }
 
-    void errorAnswers_data()
+    void failedAnswers_data()
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
@@ -367,29 +332,37 @@ private Q_SLOTS:
         QTest::newRow("with code") << 426 << QByteArray(R"({"error":"Please update","code":"AppRequiresUpdate"})")
                                    << Kind::api << "Please update" << "AppRequiresUpdate";
         QTest::newRow("without code") << 500 << QByteArray(R"({"error":"Something broke"})") << Kind::api
-                                      << "Something broke" << QString();
-        QTest::newRow("html") << 503 << QByteArray("<html>busy</html>") << Kind::invalidErrorBody << QString()
-                              << QString();
-        QTest::newRow("no error field") << 400 << QByteArray(R"({"message":"x"})") << Kind::invalidErrorBody
-                                        << QString() << QString();
-        QTest::newRow("error not a string") << 404 << QByteArray(R"({"error":5})") << Kind::invalidErrorBody
-                                            << QString() << QString();
+                                      << "Something broke" << "";
+        QTest::newRow("html") << 503 << QByteArray("<html>busy</html>") << Kind::invalidErrorBody << "" << "";
+        QTest::newRow("error not a string") << 404 << QByteArray(R"({"error":5})") << Kind::invalidErrorBody << ""
+                                            << "";
+        // Not a raw string: moc miscounts braces inside those.
+        QTest::newRow("malformed") << 200 << QByteArray("{\"title\":\"tok-NEW-3c4d7") << Kind::serializationError
+                                   << "" << "";
+        QTest::newRow("wrong type") << 200 << QByteArray(R"({"title":"draft","words":"three"})")
+                                    << Kind::serializationError << "" << "";
+        QTest::newRow("missing field") << 200 << QByteArray(R"({"title":"draft"})") << Kind::serializationError << ""
+                                       << "";
+        QTest::newRow("empty") << 200 << QByteArray() << Kind::serializationError << "" << "";
+        // A valid note, padded past the limit.
+        QTest::newRow("10 MB declared") << 200 << noteAnswer().body + QByteArray(10 * 1024 * 1024, ' ')
+                                        << Kind::serializationError << "" << "";
     }
-    void errorAnswers()
+    void failedAnswers()
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(Kind, kind);
         QFETCH(QString, message);
         QFETCH(QString, code);
-        m_backend.setScript([&](const ScriptedBackend::Received &) { return ScriptedBackend::Answer{status, body}; });
+        m_backend.script = [&](const Received &) { return Answer{status, body}; };
 
         const auto out = run(service()->request<Note>(true, Config(m_backend.baseUrl(), "v1/note")));
         QVERIFY(out->error);
         QCOMPARE(out->error->kind(), kind);
-        QCOMPARE(out->error->status(), status);
+        if (status != 200)
+            QCOMPARE(out->error->status(), status);
         if (kind == Kind::api) {
-            QCOMPARE(out->error->message(), message);
             QCOMPARE(out->error->localizedDescription(), message);
             QCOMPARE(out->error->domainCode().has_value(), !code.isEmpty());
             if (!code.isEmpty())
@@ -398,39 +371,12 @@ private Q_SLOTS:
         QCOMPARE(m_refresher->calls, 0);
     }
 
-    void undecodableAnswers_data()
+    void streamedAnswerIsCutOff()
     {
-        QTest::addColumn<QByteArray>("body");
-        // Not a raw string: moc miscounts braces inside those.
-        QTest::newRow("malformed") << QByteArray("{\"title\":\"tok-NEW-3c4d7");
-        QTest::newRow("wrong type") << QByteArray(R"({"title":"draft","words":"three"})");
-        QTest::newRow("missing field") << QByteArray(R"({"title":"draft"})");
-        QTest::newRow("empty") << QByteArray();
-    }
-    void undecodableAnswers()
-    {
-        QFETCH(QByteArray, body);
-        m_backend.setScript([&](const ScriptedBackend::Received &) { return ScriptedBackend::Answer{200, body}; });
-        const auto out = run(service()->request<Note>(false, Config(m_backend.baseUrl(), "v1/note")));
-        QVERIFY(out->error);
-        QCOMPARE(out->error->kind(), Kind::serializationError);
-    }
-
-    void oversizedAnswers()
-    {
-        // Declared up front.
-        m_backend.setScript([](const ScriptedBackend::Received &) {
-            return ScriptedBackend::Answer{200, QByteArray(10 * 1024 * 1024, ' ')};
-        });
-        auto out = run(service()->send(false, Config(m_backend.baseUrl(), "big").asURLRequest()));
-        QVERIFY(out->error);
-        QCOMPARE(out->error->kind(), Kind::serializationError);
-
-        // Streamed without a length: cut off long before the end.
         constexpr qint64 streamed = 64 * 1024 * 1024;
         RawServer endless(RawServer::Behaviour::endless, streamed);
         QVERIFY(endless.listen());
-        out = run(service()->send(false, Config(endless.baseUrl(), "big").asURLRequest()));
+        const auto out = run(service()->send(false, Config(endless.baseUrl(), "big").asURLRequest()));
         QVERIFY(out->error);
         QCOMPARE(out->error->kind(), Kind::serializationError);
         QTRY_VERIFY(endless.clientHungUp);
@@ -444,32 +390,25 @@ private Q_SLOTS:
         QTest::newRow("speaks garbage") << "garbage";
         QTest::newRow("refused port") << "refused";
         QTest::newRow("https to plain http") << "tls";
-        QTest::newRow("unknown host") << "nohost";
     }
     void transportFailures()
     {
         QFETCH(QString, target);
         RawServer silent(RawServer::Behaviour::silent), garbage(RawServer::Behaviour::garbage);
-        QVERIFY(silent.listen() && garbage.listen());
-        QUrl url;
-        if (target == u"silent")
-            url = silent.baseUrl();
-        else if (target == u"garbage")
-            url = garbage.baseUrl();
-        else if (target == u"tls")
-            url = QStringLiteral("https://127.0.0.1:%1/").arg(m_backend.port());
-        else if (target == u"nohost")
-            url = QStringLiteral("https://backend.invalid/");
-        else {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            url = QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort());
-        }
+        QTcpServer closed;
+        QVERIFY(silent.listen() && garbage.listen() && closed.listen(QHostAddress::LocalHost, 0));
+        closed.close();
+        const QMap<QString, QUrl> urls{
+            {"silent", silent.baseUrl()},
+            {"garbage", garbage.baseUrl()},
+            {"refused", QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort())},
+            {"tls", QStringLiteral("https://127.0.0.1:%1/").arg(m_backend.port())},
+        };
         auto http = service();
         http->setTransferTimeout(std::chrono::milliseconds(400));
         QElapsedTimer clock;
         clock.start();
-        const auto out = run(http->request<Note>(true, Config(url, "v1/note")));
+        const auto out = run(http->request<Note>(true, Config(urls[target], "v1/note")));
         QVERIFY(out->error);
         QCOMPARE(out->error->kind(), Kind::noResponse);
         QVERIFY2(clock.elapsed() < 5000, "the transfer timeout was not applied");
@@ -481,8 +420,7 @@ private Q_SLOTS:
         // Anything sent would reach this "proxy".
         RawServer trap(RawServer::Behaviour::silent);
         QVERIFY(trap.listen());
-        m_network->setProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(trap.baseUrl().port())));
+        m_network->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", quint16(trap.baseUrl().port())));
         const QUrl remote(QStringLiteral("http://backend.example.com/"));
         const auto out = run(service()->request<Note>(true, Config(remote, "v1/note")));
         QVERIFY(out->error);
@@ -498,7 +436,7 @@ private Q_SLOTS:
 
     void survivesBeingDropped()
     {
-        m_backend.setScript([](const ScriptedBackend::Received &) { return noteAnswer(); });
+        m_backend.script = [](const Received &) { return noteAnswer(); };
         // Its own network, which goes with it.
         auto http = std::make_shared<HTTPService>(m_refresher, m_store, Headers{});
         auto task = http->request<Note>(true, Config(m_backend.baseUrl(), "v1/note"));
@@ -512,11 +450,9 @@ private Q_SLOTS:
     void logsHoldNoSecrets()
     {
         QVERIFY(g_corvaneLines > 0);
-        for (const QString &text : std::as_const(g_texts)) {
-            for (const QString &secret : {kOldToken, kNewToken, kRefreshToken, QString::fromLatin1(kSecretBody)})
+        for (const QString &text : std::as_const(g_texts))
+            for (const QString &secret : {kOldToken, kNewToken, kRefreshToken, QString(kSecretBody), QString("Bearer")})
                 QVERIFY2(!text.contains(secret), qPrintable(text));
-            QVERIFY2(!text.contains(u"Bearer"), qPrintable(text));
-        }
     }
 };
 

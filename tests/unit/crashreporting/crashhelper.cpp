@@ -56,9 +56,6 @@ int main(int argc, char **argv)
     sentry::SentrySDK::start([&](sentry::Options &options) {
         options.dsn = dsn;
         options.databasePath = database;
-        options.environment = QStringLiteral("test");
-        options.enableTracing = true;
-        options.tracesSampleRate = 0.25;
         options.onPendingReportsHandled = [mode](const sentry::DeliverySummary &summary) {
             if (mode != u"deliver")
                 return;

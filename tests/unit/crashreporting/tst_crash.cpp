@@ -1,49 +1,91 @@
 // A helper process crashes with the reporter started; a second run of the
-// same program delivers the report to a stand-in ingest.
+// same program delivers the report. Then how pending reports fare with the
+// ingest's answers, and how bad files are kept out of the queue.
 
 #include "crashtestutil.h"
+#include "dsn.h"
 #include "ingeststandin.h"
+#include "reportuploader.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QSysInfo>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 
-class TestCrash : public QObject
+using sentry::DeliverySummary;
+using sentry::ReportUploader;
+
+Q_DECLARE_METATYPE(sentry::DeliverySummary)
+
+class TestCrashReporting : public QObject
 {
     Q_OBJECT
 
+    QByteArray m_report; // a complete report of a SIGSEGV in the helper
+
+    static void writeFile(const QString &path, const QByteArray &data)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(data), data.size());
+    }
+
+    // One pass over the folder; -1 everywhere if it did not finish.
+    static DeliverySummary deliver(const QString &database, const QString &dsnText)
+    {
+        sentry::Options options;
+        options.databasePath = database;
+        ReportUploader uploader(*sentry::Dsn::parse(dsnText), options, nullptr);
+        QSignalSpy finished(&uploader, &ReportUploader::finished);
+        uploader.start();
+        return finished.wait(30000) ? finished.first().first().value<DeliverySummary>()
+                                    : DeliverySummary{-1, -1, -1};
+    }
+
+    static QJsonArray framesOf(const QJsonObject &event)
+    {
+        return event.value(u"exception").toObject().value(u"values").toArray().first().toObject()
+            .value(u"stacktrace").toObject().value(u"frames").toArray();
+    }
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        qRegisterMetaType<DeliverySummary>();
+        QTemporaryDir database;
+        const HelperRun crash = runHelper(QStringLiteral("segv"), database.path(),
+                                          QStringLiteral("http://0123456789abcdef0123456789abcdef@127.0.0.1:9/42"));
+        QVERIFY2(crash.finished, crash.err.constData());
+        const QStringList reports = reportsIn(database.path());
+        QCOMPARE(reports.size(), 1);
+        QFile file(database.filePath(reports.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        m_report = file.readAll();
+    }
+
     void crashIsRecordedAndDeliveredAtNextStart_data()
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<int>("signal");
-        QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("function");
-        QTest::addColumn<bool>("functionIsInnermost");
-        QTest::newRow("null write") << QStringLiteral("segv") << SIGSEGV << QStringLiteral("SIGSEGV")
-                                    << QStringLiteral("wuggHelperCrashByNullWrite") << true;
-        QTest::newRow("abort") << QStringLiteral("abort") << SIGABRT << QStringLiteral("SIGABRT")
-                               << QStringLiteral("wuggHelperAbortOnPurpose") << false;
-        QTest::newRow("stack overflow") << QStringLiteral("overflow") << SIGSEGV << QStringLiteral("SIGSEGV")
-                                        << QStringLiteral("wuggHelperRecurseForever") << true;
+        QTest::addColumn<bool>("innermost");
+        QTest::newRow("null write") << "segv" << SIGSEGV << "wuggHelperCrashByNullWrite" << true;
+        QTest::newRow("abort") << "abort" << SIGABRT << "wuggHelperAbortOnPurpose" << false;
+        QTest::newRow("stack overflow") << "overflow" << SIGSEGV << "wuggHelperRecurseForever" << true;
     }
 
     void crashIsRecordedAndDeliveredAtNextStart()
     {
         QFETCH(QString, mode);
         QFETCH(int, signal);
-        QFETCH(QString, type);
         QFETCH(QString, function);
-        QFETCH(bool, functionIsInnermost);
-
+        QFETCH(bool, innermost);
         QTemporaryDir database;
-        QVERIFY(database.isValid());
         IngestStandIn ingest;
         QVERIFY(ingest.listen());
 
@@ -52,7 +94,7 @@ private Q_SLOTS:
         QCOMPARE(crash.exitStatus, QProcess::CrashExit);
         QCOMPARE(crash.exitCode, signal); // died by the signal itself, not by our handler
         QVERIFY(!crash.out.contains("still alive"));
-        QCOMPARE(ingest.requestCount(), 0); // nothing pending before the crash
+        QCOMPARE(ingest.requestCount(), 0);
 
         const QStringList reports = reportsIn(database.path());
         QCOMPARE(reports.size(), 1);
@@ -61,13 +103,10 @@ private Q_SLOTS:
         QVERIFY(reportFile.open(QIODevice::ReadOnly));
         const QByteArray report = reportFile.readAll();
         QVERIFY(report.contains("\nsignal " + QByteArray::number(signal) + '\n'));
-        QVERIFY(report.contains("\nmaps\n"));
-        const qsizetype idAt = report.indexOf("\nevent_id ") + 10;
-        const QString reportEventId = QString::fromLatin1(report.mid(idAt, 32));
+        const QString reportEventId = QString::fromLatin1(report.mid(report.indexOf("\nevent_id ") + 10, 32));
 
         const HelperRun deliver = runHelper(QStringLiteral("deliver"), database.path(), ingest.dsn());
         QVERIFY2(deliver.finished, deliver.err.constData());
-        QCOMPARE(deliver.exitStatus, QProcess::NormalExit);
         QCOMPARE(deliver.out.trimmed(), QByteArray("delivered=1 kept=0 set_aside=0"));
         QCOMPARE(ingest.problems(), QStringList());
         QCOMPARE(ingest.acceptedEvents().size(), 1);
@@ -75,29 +114,14 @@ private Q_SLOTS:
 
         const QJsonObject event = ingest.acceptedEvents().first();
         QCOMPARE(event.value(u"event_id").toString(), reportEventId);
-        QCOMPARE(event.value(u"platform").toString(), QStringLiteral("native"));
-        QCOMPARE(event.value(u"level").toString(), QStringLiteral("fatal"));
         QCOMPARE(event.value(u"release").toString(), QStringLiteral("crashhelper@2.5"));
-        QCOMPARE(event.value(u"environment").toString(), QStringLiteral("test"));
-        const QJsonObject os = event.value(u"contexts").toObject().value(u"os").toObject();
-        QCOMPARE(os.value(u"name").toString(), QStringLiteral("Linux"));
-        QCOMPARE(os.value(u"version").toString(), QSysInfo::kernelVersion());
-        const QJsonObject tracing = event.value(u"extra").toObject().value(u"sdk_options").toObject();
-        QCOMPARE(tracing.value(u"enable_tracing").toBool(), true);
-        QCOMPARE(tracing.value(u"traces_sample_rate").toDouble(), 0.25);
-
-        const QJsonArray exceptions = event.value(u"exception").toObject().value(u"values").toArray();
-        QCOMPARE(exceptions.size(), 1);
-        const QJsonObject exception = exceptions.first().toObject();
-        QCOMPARE(exception.value(u"type").toString(), type);
+        const QJsonObject exception = event.value(u"exception").toObject().value(u"values").toArray().first().toObject();
         const QJsonObject mechanism = exception.value(u"mechanism").toObject();
-        QCOMPARE(mechanism.value(u"type").toString(), QStringLiteral("signalhandler"));
         QCOMPARE(mechanism.value(u"handled").toBool(true), false);
         QCOMPARE(mechanism.value(u"meta").toObject().value(u"signal").toObject().value(u"number").toInt(), signal);
 
         // Oldest first: main comes before the function that crashed.
-        const QJsonArray frames = exception.value(u"stacktrace").toObject().value(u"frames").toArray();
-        QVERIFY(!frames.isEmpty());
+        const QJsonArray frames = framesOf(event);
         const QString helperPath = QFileInfo(QStringLiteral(CRASH_HELPER)).canonicalFilePath();
         qsizetype mainAt = -1, crashedAt = -1;
         for (qsizetype i = 0; i < frames.size(); ++i) {
@@ -114,15 +138,111 @@ private Q_SLOTS:
             }
         }
         QVERIFY2(crashedAt >= 0, "no frame names the crashing function");
-        if (functionIsInnermost)
+        if (innermost)
             QCOMPARE(crashedAt, frames.size() - 1);
         // A stack overflow runs out of frames before it reaches main.
-        if (mode != u"overflow") {
-            QVERIFY2(mainAt >= 0, "no frame names main");
-            QVERIFY(mainAt < crashedAt);
+        if (mode != u"overflow")
+            QVERIFY2(mainAt >= 0 && mainAt < crashedAt, "main is missing or after the crash");
+    }
+
+    void acceptedReportIsDeleted()
+    {
+        QTemporaryDir database;
+        IngestStandIn ingest;
+        QVERIFY(ingest.listen());
+        writeFile(database.filePath(QStringLiteral("1-1.crash")), m_report);
+
+        const DeliverySummary summary = deliver(database.path(), ingest.dsn());
+        QCOMPARE(summary.delivered, 1);
+        QCOMPARE(ingest.problems(), QStringList());
+        QCOMPARE(ingest.acceptedEvents().size(), 1);
+        QVERIFY(reportsIn(database.path()).isEmpty());
+
+        // The helper is not loaded here: its frames keep module and address
+        // but must not be named after whatever this process has there.
+        const QString helperPath = QFileInfo(QStringLiteral(CRASH_HELPER)).canonicalFilePath();
+        int helperFrames = 0;
+        for (const QJsonValue &value : framesOf(ingest.acceptedEvents().first())) {
+            const QJsonObject frame = value.toObject();
+            if (frame.value(u"package").toString() != helperPath)
+                continue;
+            ++helperFrames;
+            QVERIFY(frame.value(u"instruction_addr").toString().startsWith(u"0x"));
+            QVERIFY(!frame.contains(u"function"));
         }
+        QVERIFY(helperFrames >= 2);
+    }
+
+    void refusedReportsAreKeptOrSetAside_data()
+    {
+        QTest::addColumn<int>("status"); // 0: nobody listens
+        QTest::newRow("503") << 503;
+        QTest::newRow("429") << 429;
+        QTest::newRow("403") << 403;
+        QTest::newRow("unreachable") << 0;
+        QTest::newRow("400 malformed") << 400;
+        QTest::newRow("413 too large") << 413;
+    }
+
+    void refusedReportsAreKeptOrSetAside()
+    {
+        QFETCH(int, status);
+        QTemporaryDir database;
+        IngestStandIn ingest;
+        QVERIFY(ingest.listen());
+        ingest.refuseWith(status);
+        QString dsn = ingest.dsn();
+        if (!status) {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            dsn = QStringLiteral("http://0123456789abcdef0123456789abcdef@127.0.0.1:%1/42").arg(probe.serverPort());
+        }
+        writeFile(database.filePath(QStringLiteral("1-1.crash")), m_report);
+        writeFile(database.filePath(QStringLiteral("2-2.crash")), m_report);
+        const DeliverySummary summary = deliver(database.path(), dsn);
+        QCOMPARE(summary.delivered, 0);
+
+        if (status == 400 || status == 413) {
+            // The ingest will never take these: out of the queue, but kept.
+            QCOMPARE(summary.setAside, 2);
+            QVERIFY(reportsIn(database.path()).isEmpty());
+            QCOMPARE(reportsIn(database.filePath(ReportUploader::rejectedFolder())).size(), 2);
+            return;
+        }
+        QCOMPARE(summary.kept, 2);
+        // The second is not tried against an ingest that just refused.
+        QCOMPARE(ingest.requestCount(), status ? 1 : 0);
+        QCOMPARE(reportsIn(database.path()).size(), 2);
+
+        // Accepted at the next start.
+        ingest.refuseWith(0);
+        QCOMPARE(deliver(database.path(), ingest.dsn()).delivered, 2);
+        QVERIFY(reportsIn(database.path()).isEmpty());
+    }
+
+    void corruptReportsAreSetAsideAndGoodOneDelivered()
+    {
+        QTemporaryDir database;
+        IngestStandIn ingest;
+        QVERIFY(ingest.listen());
+        QByteArray badFrames = m_report;
+        badFrames.replace("\nframes ", "\nframes 9999");
+        writeFile(database.filePath(QStringLiteral("1-1.crash")), QByteArray("\x7f" "ELF garbage\n"));
+        writeFile(database.filePath(QStringLiteral("2-2.crash")), m_report.left(m_report.size() / 2));
+        writeFile(database.filePath(QStringLiteral("3-3.crash.tmp")), m_report);
+        writeFile(database.filePath(QStringLiteral("4-4.crash")), badFrames);
+        writeFile(database.filePath(QStringLiteral("5-5.crash")), m_report);
+
+        const DeliverySummary summary = deliver(database.path(), ingest.dsn());
+        QCOMPARE(summary.delivered, 1);
+        QCOMPARE(summary.setAside, 4);
+        QCOMPARE(ingest.acceptedEvents().size(), 1);
+        QVERIFY(reportsIn(database.path(), QStringLiteral("*")).isEmpty());
+        QStringList corrupt = reportsIn(database.filePath(ReportUploader::corruptFolder()), QStringLiteral("*"));
+        corrupt.sort();
+        QCOMPARE(corrupt, QStringList({"1-1.crash", "2-2.crash", "3-3.crash.tmp", "4-4.crash"}));
     }
 };
 
-QTEST_GUILESS_MAIN(TestCrash)
+QTEST_GUILESS_MAIN(TestCrashReporting)
 #include "tst_crash.moc"

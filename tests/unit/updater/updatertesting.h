@@ -6,6 +6,7 @@
 #include "spustandardupdatercontroller.h"
 #include "updatefeedstandin.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,25 +14,20 @@
 #include <sodium.h>
 
 #include <memory>
+#include <optional>
 
 struct SigningKeys
 {
-    QByteArray publicKey;
-    QByteArray secretKey;
+    QByteArray publicKey = QByteArray(crypto_sign_PUBLICKEYBYTES, '\0');
+    QByteArray secretKey = QByteArray(crypto_sign_SECRETKEYBYTES, '\0');
 
-    static SigningKeys generate()
+    SigningKeys()
     {
         if (sodium_init() < 0)
             qFatal("libsodium failed to start");
-        SigningKeys keys;
-        keys.publicKey.resize(crypto_sign_PUBLICKEYBYTES);
-        keys.secretKey.resize(crypto_sign_SECRETKEYBYTES);
-        crypto_sign_keypair(reinterpret_cast<unsigned char *>(keys.publicKey.data()),
-                            reinterpret_cast<unsigned char *>(keys.secretKey.data()));
-        return keys;
+        crypto_sign_keypair(reinterpret_cast<unsigned char *>(publicKey.data()),
+                            reinterpret_cast<unsigned char *>(secretKey.data()));
     }
-
-    QString publicBase64() const { return QString::fromLatin1(publicKey.toBase64()); }
 
     QString sign(const QByteArray &bytes) const
     {
@@ -49,18 +45,15 @@ class RecordingUserDriverDelegate : public SPUStandardUserDriverDelegate
 public:
     struct Notice
     {
-        bool handleShowingUpdate = false;
+        bool handleShowingUpdate, userInitiated, windowVisibleBefore;
         QString version;
-        bool userInitiated = false;
-        bool windowVisibleBefore = false;
     };
 
     bool supportsGentleScheduledUpdateReminders() const override { return gentle; }
     void standardUserDriverWillHandleShowingUpdate(bool handleShowingUpdate, const SUAppcastItem &update,
                                                    const SPUUserUpdateState &state) override
     {
-        notices.append({handleShowingUpdate, update.version, state.userInitiated,
-                        model && model->windowVisible()});
+        notices.append({handleShowingUpdate, state.userInitiated, model && model->windowVisible(), update.version});
     }
 
     bool gentle = false;
@@ -68,40 +61,70 @@ public:
     QList<Notice> notices;
 };
 
-class NoUpdaterDelegate : public SPUUpdaterDelegate
+inline SPUUpdater::Outcome outcome(const QSignalSpy &spy) { return spy.last().at(0).value<SPUUpdater::Outcome>(); }
+using Checked = std::optional<SPUUpdater::Outcome>; // nothing: the check never finished
+
+template<typename Object, typename Signal>
+Checked finishedCheck(Object *object, Signal finishedSignal, void (Object::*check)())
 {
-};
+    QSignalSpy finished(object, finishedSignal);
+    (object->*check)();
+    if (finished.isEmpty() && !finished.wait())
+        return std::nullopt;
+    return outcome(finished);
+}
+
+inline Checked userCheck(SPUStandardUpdaterController &controller)
+{
+    return finishedCheck(&controller, &SPUStandardUpdaterController::checkFinished,
+                         &SPUStandardUpdaterController::checkForUpdates);
+}
+
+inline Checked backgroundCheck(SPUUpdater *updater)
+{
+    return finishedCheck(updater, &SPUUpdater::checkFinished, &SPUUpdater::checkForUpdatesInBackground);
+}
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("could not write %s", qPrintable(path));
+}
 
 // A package of recognisable bytes, signed with the given keys.
-inline UpdateFeedStandIn::Release signedRelease(const SigningKeys &keys, const QString &version,
-                                                const QString &shortVersion)
+inline UpdateFeedStandIn::Release signedRelease(const SigningKeys &keys, const QString &version)
 {
     UpdateFeedStandIn::Release release;
-    release.version = version;
-    release.shortVersion = shortVersion;
-    release.fileName = QStringLiteral("Wugg_it-%1-x86_64.AppImage").arg(shortVersion);
-    release.bytes = QByteArray("\x7f" "ELF AppImage of ") + shortVersion.toLatin1() + QByteArray(4096, 'x');
+    release.version = release.shortVersion = version;
+    release.fileName = QStringLiteral("Wugg_it-%1-x86_64.AppImage").arg(version);
+    release.bytes = QByteArray("\x7f" "ELF AppImage of ") + version.toLatin1() + QByteArray(4096, 'x');
     release.signature = keys.sign(release.bytes);
     return release;
 }
 
 struct UpdaterFixture
 {
-    explicit UpdaterFixture(QString currentVersion = QStringLiteral("110"))
-        : current(std::move(currentVersion))
-        , keys(SigningKeys::generate())
+    UpdaterFixture()
     {
         if (!feed.listen())
             qFatal("the feed stand-in could not listen");
-        now = QDateTime(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC);
     }
+
+    void offer(const QString &version) { feed.setReleases({signedRelease(keys, version)}); }
 
     SPUUpdaterOptions options()
     {
         SPUUpdaterOptions o;
         o.feedUrl = feed.feedUrl();
-        o.currentVersion = current;
-        o.publicEdKey = keys.publicBase64();
+        o.currentVersion = QStringLiteral("110");
+        o.publicEdKey = QString::fromLatin1(keys.publicKey.toBase64());
         o.settingsPath = dir.filePath(QStringLiteral("updater.ini"));
         o.cacheFolder = dir.filePath(QStringLiteral("cache"));
         o.clock = [this] { return now; };
@@ -125,12 +148,11 @@ struct UpdaterFixture
         return controller;
     }
 
-    QString current;
     SigningKeys keys;
     QTemporaryDir dir;
     UpdateFeedStandIn feed;
-    QDateTime now;
+    QDateTime now = QDateTime(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC);
     QStringList relaunched;
-    NoUpdaterDelegate updaterDelegate;
+    SPUUpdaterDelegate updaterDelegate;
     RecordingUserDriverDelegate userDelegate;
 };
