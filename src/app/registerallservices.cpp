@@ -26,7 +26,6 @@
 #include <userservice.h>
 #include <worker.h>
 
-#include <buildconfig.h>
 
 #include <QNetworkAccessManager>
 
@@ -80,15 +79,8 @@ void registerAllServices(Resolver &resolver)
 
     resolver.register_<AuthService>([] { return std::make_shared<AuthService>(); }).implements<UserAuthentication>();
 
-    resolver.register_<GoogleSignIn>([] {
-        auto signIn = GoogleSignIn::shared();
-        if (signIn->configuration().clientId.isEmpty()) {
-            auto configuration = signIn->configuration();
-            configuration.clientId = QString::fromUtf8(BuildConfig::kGoogleClientId);
-            signIn->setConfiguration(configuration);
-        }
-        return signIn;
-    });
+    // The library's shared instance already carries the built-in client id.
+    resolver.register_<GoogleSignIn>([] { return GoogleSignIn::shared(); });
 
     resolver.register_<GoogleAuthHandler>([] { return std::make_shared<GoogleAuthHandler>(); })
         .implements<GoogleAuthHandling>();
