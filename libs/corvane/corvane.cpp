@@ -32,6 +32,18 @@ QByteArray verb(HTTPMethod method)
     return QByteArrayLiteral("GET");
 }
 
+QNetworkRequest networkRequest(const URLRequest &request, std::chrono::milliseconds timeout)
+{
+    QNetworkRequest wire(request.url);
+    wire.setTransferTimeout(int(timeout.count()));
+    wire.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    wire.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    wire.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it)
+        wire.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
+    return wire;
+}
+
 bool isAllowedBaseUrl(const QUrl &url)
 {
     if (!url.isValid() || url.host().isEmpty())
@@ -262,17 +274,13 @@ QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request
 
 QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request, const std::optional<QString> &token)
 {
-    QNetworkRequest wire(request.url);
-    wire.setTransferTimeout(int(m_transferTimeout.count()));
-    // A redirect must not carry the bearer token to wherever it points.
-    wire.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    wire.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    wire.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    // Raw headers replace case-insensitively, so later ones win.
-    for (auto it = m_commonHeaders.cbegin(); it != m_commonHeaders.cend(); ++it)
-        wire.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
-    for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it)
-        wire.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
+    QNetworkRequest wire = networkRequest(request, m_transferTimeout);
+    // The request's own headers win over the common ones (names compare
+    // case-insensitively).
+    for (auto it = m_commonHeaders.cbegin(); it != m_commonHeaders.cend(); ++it) {
+        if (!wire.hasRawHeader(it.key().toUtf8()))
+            wire.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
+    }
     wire.setRawHeader(QByteArrayLiteral("Accept"), QByteArrayLiteral("application/json"));
     if (token)
         wire.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + token->toUtf8());

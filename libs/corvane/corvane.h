@@ -245,4 +245,9 @@ private:
 // Only https, or http on a loopback host, may carry tokens.
 bool isAllowedBaseUrl(const QUrl &url);
 
+// The wire form of a request: its URL and its own headers, the transfer
+// time-out, redirects answered rather than followed (a redirect must not
+// carry a token to wherever it points), and no cache.
+QNetworkRequest networkRequest(const URLRequest &request, std::chrono::milliseconds timeout);
+
 } // namespace corvane

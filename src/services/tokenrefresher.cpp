@@ -78,12 +78,8 @@ QCoro::Task<void> TokenRefresher::refresh()
 
     try {
         const corvane::URLRequest request = Config::refresh(*refreshToken).asURLRequest();
-        QNetworkRequest wire(request.url);
-        for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it)
-            wire.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
-        wire.setTransferTimeout(kTimeoutMs);
         // A redirect is an answer to judge, not to follow.
-        wire.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        const QNetworkRequest wire = corvane::networkRequest(request, std::chrono::milliseconds(kTimeoutMs));
 
         std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(
             network->sendCustomRequest(wire, corvane::verb(request.method), request.body),
