@@ -14,6 +14,8 @@
 
 class QObject;
 
+class QCoreApplication;
+
 namespace platform {
 
 // The application identifier (WM_CLASS class) of the window in front, if any.
@@ -77,5 +79,10 @@ private:
 
     QPointer<QObject> m_object;
 };
+
+// SIGTERM and SIGINT end the application's event loop (through a socket
+// pair the handler writes to) instead of killing the process mid-work.
+// False, with a warning, when the signals cannot be watched.
+bool quitOnTerminationSignals(QCoreApplication &application);
 
 } // namespace platform

@@ -4,28 +4,12 @@
 #include "registerallservices.h"
 
 #include <buildconfig.h>
+#include <platform.h>
 #include <resolver.h>
 
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
-
-int quitPipe[2] = {-1, -1};
-
-void onQuitSignal(int)
-{
-    const char byte = 1;
-    // Async-signal-safe: the event loop picks the byte up and quits normally.
-    [[maybe_unused]] auto written = ::write(quitPipe[1], &byte, 1);
-}
 
 // Global shortcuts, synthetic keys and the active window are X11 matters:
 // on a Wayland session the program runs through XWayland.
@@ -49,7 +33,7 @@ MendoraApp::MendoraApp(int &argc, char **argv) : m_application(preferX11(argc), 
     // A tray program: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    installQuitSignals();
+    platform::quitOnTerminationSignals(m_application);
 
     Resolver::main().setRegistrationRoutine(registerAllServices);
     m_appDelegate = std::make_unique<AppDelegate>();
@@ -69,25 +53,4 @@ MendoraApp::~MendoraApp()
 int MendoraApp::exec()
 {
     return QApplication::exec();
-}
-
-void MendoraApp::installQuitSignals()
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitPipe) != 0) {
-        qWarning("Cannot watch for SIGTERM and SIGINT: %s", std::strerror(errno));
-        return;
-    }
-    m_quitNotifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &m_application);
-    QObject::connect(m_quitNotifier, &QSocketNotifier::activated, &m_application, [] {
-        char byte;
-        [[maybe_unused]] auto readCount = ::read(quitPipe[0], &byte, 1);
-        QCoreApplication::quit();
-    });
-
-    struct sigaction action = {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
 }

@@ -5,7 +5,6 @@
 #include <memory>
 
 class AppDelegate;
-class QSocketNotifier;
 
 // The application object: owns the Qt application and the delegate. It
 // declares no window; every window is made in code later.
@@ -19,9 +18,6 @@ public:
     AppDelegate *appDelegate() const { return m_appDelegate.get(); }
 
 private:
-    void installQuitSignals();
-
     QApplication m_application;
     std::unique_ptr<AppDelegate> m_appDelegate;
-    QSocketNotifier *m_quitNotifier = nullptr;
 };

@@ -4,48 +4,12 @@
 //   WUGGIT_BACKEND_URL=http://127.0.0.1:8765/ wuggit
 
 #include <backendstandin.h>
+#include <platform.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int quitPipe[2] = {-1, -1};
-
-void onQuitSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] auto written = ::write(quitPipe[1], &byte, 1);
-}
-
-// SIGINT and SIGTERM end the event loop instead of killing the process mid-answer.
-void quitOnSignals(QCoreApplication &application)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitPipe) != 0) {
-        std::perror("socketpair");
-        return;
-    }
-    auto *notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application, [] {
-        char byte;
-        [[maybe_unused]] auto readCount = ::read(quitPipe[0], &byte, 1);
-        QCoreApplication::quit();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onQuitSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -99,7 +63,7 @@ int main(int argc, char *argv[])
                     qPrintable(tokens.refreshToken), qPrintable(tokens.provider));
     }
 
-    quitOnSignals(application);
+    platform::quitOnTerminationSignals(application);
     const int status = application.exec();
     std::printf("backend stand-in stopped\n");
     return status;
