@@ -1,4 +1,5 @@
 #include <googleauthstandin.h>
+#include <settledtask.h>
 
 #include <analyticscollecting.h>
 #include <googleauthhandler.h>
@@ -40,12 +41,15 @@ struct Outcome
     QString message;
 };
 
-// QCoro::waitFor does not come back when the task throws after suspending,
-// so the outcome is caught inside a coroutine of our own.
-QCoro::Task<void> capture(QCoro::Task<OauthProviderUser> task, Outcome &outcome, bool &finished)
+Outcome run(QCoro::Task<OauthProviderUser> task)
 {
+    const auto settled = settle(std::move(task), 20000);
+    Outcome outcome;
+    outcome.user = settled.value;
+    if (!settled.failure)
+        return outcome;
     try {
-        outcome.user = co_await std::move(task);
+        std::rethrow_exception(settled.failure);
     } catch (const GoogleSignInError &e) {
         outcome.code = int(e.code());
         outcome.message = e.description();
@@ -53,16 +57,6 @@ QCoro::Task<void> capture(QCoro::Task<OauthProviderUser> task, Outcome &outcome,
         outcome.code = -1;
         outcome.message = QString::fromUtf8(e.what());
     }
-    finished = true;
-}
-
-Outcome run(QCoro::Task<OauthProviderUser> task)
-{
-    Outcome outcome;
-    bool finished = false;
-    auto capturing = capture(std::move(task), outcome, finished);
-    if (!QTest::qWaitFor([&finished] { return finished; }, 20000))
-        qFatal("the sign-in never ended");
     return outcome;
 }
 

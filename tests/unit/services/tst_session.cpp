@@ -4,6 +4,7 @@
 
 #include <backendstandin.h>
 #include <memorykeychain.h>
+#include <settledtask.h>
 
 #include <analyticscollecting.h>
 #include <applicationstateobserver.h>
@@ -44,46 +45,12 @@ public:
 };
 
 template<class T>
-using Settled = std::conditional_t<std::is_void_v<T>, bool, T>;
-
-// Runs the task to its end on the event loop. (QCoro's waitFor never returns
-// when a task throws after it suspended, so the exception is caught inside a
-// coroutine of our own.)
-template<class T>
-QCoro::Task<void> settle(QCoro::Task<T> task, std::optional<Settled<T>> &value, std::exception_ptr &failure, bool &done)
+typename SettledTask<T>::Value await(QCoro::Task<T> task)
 {
-    try {
-        if constexpr (std::is_void_v<T>) {
-            co_await std::move(task);
-            value = true;
-        } else {
-            value = co_await std::move(task);
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    done = true;
-}
-
-template<class T>
-std::pair<std::optional<Settled<T>>, std::exception_ptr> runToEnd(QCoro::Task<T> task)
-{
-    std::optional<Settled<T>> value;
-    std::exception_ptr failure;
-    bool done = false;
-    auto running = settle(std::move(task), value, failure, done);
-    if (!QTest::qWaitFor([&] { return done; }, 60000))
-        qFatal("a request never ended");
-    return {std::move(value), failure};
-}
-
-template<class T>
-Settled<T> await(QCoro::Task<T> task)
-{
-    auto [value, failure] = runToEnd(std::move(task));
-    if (failure)
-        std::rethrow_exception(failure);
-    return *value;
+    auto settled = settle(std::move(task));
+    if (settled.failure)
+        std::rethrow_exception(settled.failure);
+    return *settled.value;
 }
 
 // The CorvaneError the task threw; none (and a warning) otherwise.
@@ -91,7 +58,7 @@ template<class T>
 std::optional<corvane::CorvaneError> failureOf(QCoro::Task<T> task)
 {
     try {
-        if (auto failure = runToEnd(std::move(task)).second)
+        if (auto failure = settle(std::move(task)).failure)
             std::rethrow_exception(failure);
         qWarning("the task did not fail");
     } catch (const corvane::CorvaneError &e) {
