@@ -36,11 +36,28 @@ QList<quint32> clientWindows();
 bool canPostSyntheticEvents();
 // Presses the modifiers and then the key, releasing in reverse order, with
 // exactly these modifiers down: any other held modifier is released first.
+// Afterwards the modifier keys still down on a physical keyboard are pressed
+// again (with XInput; without it they stay released).
 bool postKeyChord(Qt::KeyboardModifiers modifiers, Qt::Key key);
 // Extends the selection in the focused text view from the caret back to the
 // start of its paragraph (of its visual line where the paragraph wraps).
 // See the definition for which chord and why.
 bool postSelectToParagraphStart();
+
+// How text is copied from and pasted into an application.
+enum class TextTransfer {
+    Clipboard,         // Ctrl+C / Ctrl+V and the CLIPBOARD selection; Shift+Home extends a selection
+    TerminalClipboard, // Ctrl+Shift+C / Ctrl+Shift+V and the CLIPBOARD selection; nothing extends a selection
+    PrimarySelection,  // no copy chord: the PRIMARY selection is what the terminal has selected; Shift+Insert pastes PRIMARY
+};
+// The transfer for an application identifier (WM_CLASS class), e.g. "XTerm", "URxvt", "Gnome-terminal",
+// "Xfce4-terminal", "konsole", "Alacritty", "kitty", "Tilix", "Terminator", "Sakura", "Lxterminal", "st-256color",
+// "Mate-terminal", "Qterminal", "Terminology", "foot", "wezterm", "Guake", "Tilda", ... compared case-insensitively;
+// none/unknown -> Clipboard.
+TextTransfer textTransferFor(const std::optional<QString> &applicationIdentifier);
+// True when the PRIMARY selection is owned by a window of the given top-level client window (the owner, or one of its
+// ancestors below the root, is that window or the frame holding it). False when nobody owns PRIMARY.
+bool primarySelectionOwnedBy(quint32 window);
 
 // A span of text in UTF-16 code units.
 struct TextRange {

@@ -8,9 +8,11 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_keysyms.h>
+#include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -187,30 +189,114 @@ xcb_keycode_t keycodeFor(xcb_key_symbols_t *symbols, xcb_keysym_t keysym)
     return codes ? codes.get()[0] : 0;
 }
 
-// Keys now down that are bound to a modifier: the user's fingers still on
-// the global shortcut, or a chord of ours that was interrupted.
-std::vector<xcb_keycode_t> heldModifierKeys(xcb_connection_t *c)
+// Keys bound to a modifier, each once.
+std::vector<xcb_keycode_t> modifierKeycodes(xcb_connection_t *c)
 {
-    std::vector<xcb_keycode_t> held;
-    Reply<xcb_query_keymap_reply_t> keymap(xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr));
+    std::vector<xcb_keycode_t> keys;
     Reply<xcb_get_modifier_mapping_reply_t> mapping(
         xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr));
-    if (!keymap || !mapping)
-        return held;
+    if (!mapping)
+        return keys;
     const xcb_keycode_t *codes = xcb_get_modifier_mapping_keycodes(mapping.get());
     const int count = xcb_get_modifier_mapping_keycodes_length(mapping.get());
     for (int i = 0; i < count; ++i) {
-        const xcb_keycode_t code = codes[i];
-        const bool down = code && (keymap->keys[code / 8] & (1 << (code % 8)));
-        if (down && std::find(held.begin(), held.end(), code) == held.end())
-            held.push_back(code);
+        if (codes[i] && std::find(keys.begin(), keys.end(), codes[i]) == keys.end())
+            keys.push_back(codes[i]);
     }
-    return held;
+    return keys;
+}
+
+// One bit per keycode, set when the key is down.
+using KeyBits = std::array<uint8_t, 32>;
+
+bool isDown(const KeyBits &keys, xcb_keycode_t code)
+{
+    return keys[code / 8] & (1 << (code % 8));
+}
+
+// The keys down as the core protocol, and so every application, sees them.
+KeyBits coreKeys(xcb_connection_t *c)
+{
+    KeyBits keys{};
+    if (Reply<xcb_query_keymap_reply_t> keymap{xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr)})
+        std::copy(std::begin(keymap->keys), std::end(keymap->keys), keys.begin());
+    return keys;
+}
+
+// A keyboard behind the core one: a physical keyboard, or the device the
+// server feeds XTest's key events through.
+struct KeyboardDevice {
+    uint8_t id = 0;
+    bool xtest = false;
+    KeyBits keys{};
+};
+
+const xcb_query_extension_reply_t *xinput(xcb_connection_t *c)
+{
+    const xcb_query_extension_reply_t *ext = xcb_get_extension_data(c, &xcb_input_id);
+    return ext && ext->present ? ext : nullptr;
+}
+
+// The slave keyboards and the keys down on each, through XInput 1.x, whose
+// QueryDeviceState answers for slave devices. Empty without XInput.
+std::vector<KeyboardDevice> keyboardDevices(xcb_connection_t *c)
+{
+    std::vector<KeyboardDevice> devices;
+    if (!xinput(c))
+        return devices;
+    Reply<xcb_input_list_input_devices_reply_t> list(
+        xcb_input_list_input_devices_reply(c, xcb_input_list_input_devices(c), nullptr));
+    if (!list)
+        return devices;
+    const xcb_input_device_info_t *infos = xcb_input_list_input_devices_devices(list.get());
+    xcb_str_iterator_t names = xcb_input_list_input_devices_names_iterator(list.get());
+    std::vector<xcb_input_query_device_state_cookie_t> cookies;
+    for (int i = 0; i < list->devices_len && names.rem > 0; ++i, xcb_str_next(&names)) {
+        // Attached slave keyboards; the master is the core keyboard itself.
+        if (infos[i].device_use != XCB_INPUT_DEVICE_USE_IS_X_EXTENSION_KEYBOARD)
+            continue;
+        // The server names the XTest device of each master "<master> XTEST keyboard".
+        const QByteArray name(xcb_str_name(names.data), xcb_str_name_length(names.data));
+        devices.push_back({infos[i].device_id, name.endsWith(" XTEST keyboard"), {}});
+        cookies.push_back(xcb_input_query_device_state(c, infos[i].device_id));
+    }
+    for (size_t i = 0; i < devices.size(); ++i) {
+        Reply<xcb_input_query_device_state_reply_t> state(
+            xcb_input_query_device_state_reply(c, cookies[i], nullptr));
+        if (!state)
+            continue;
+        for (auto it = xcb_input_query_device_state_classes_iterator(state.get()); it.rem > 0;
+             xcb_input_input_state_next(&it)) {
+            if (it.data->class_id == XCB_INPUT_INPUT_CLASS_KEY) {
+                const auto *keyState = reinterpret_cast<const xcb_input_key_state_t *>(it.data);
+                std::copy(std::begin(keyState->keys), std::end(keyState->keys), devices[i].keys.begin());
+            }
+        }
+    }
+    return devices;
 }
 
 void fakeKey(xcb_connection_t *c, uint8_t type, xcb_keycode_t code)
 {
     xcb_test_fake_input(c, type, code, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0);
+}
+
+// Presses again a modifier key the chord let go of while the user's finger
+// is still on it (the Ctrl of a Ctrl+Alt+F tapped again). The press goes to
+// the physical keyboard the key is down on, released there first so that it
+// is no repeat: the server ignores a repeated modifier press. Pressed on the
+// XTest device instead, the key would stay down there after the user lets
+// go, and the next XTest press of it (ours, or xdotool's) would be such an
+// ignored repeat. XTest is the fallback when the server refuses.
+void pressAgain(xcb_connection_t *c, const KeyboardDevice &device, xcb_keycode_t code)
+{
+    const uint8_t base = xinput(c)->first_event;
+    const auto fake = [&](uint8_t type) {
+        return Reply<xcb_generic_error_t>(xcb_request_check(
+            c, xcb_test_fake_input_checked(c, type, code, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, device.id)));
+    };
+    if (fake(base + XCB_INPUT_DEVICE_KEY_RELEASE) || fake(base + XCB_INPUT_DEVICE_KEY_PRESS))
+        fakeKey(c, XCB_KEY_PRESS, code);
 }
 
 } // namespace
@@ -317,6 +403,35 @@ QList<quint32> clientWindows()
     return windows;
 }
 
+bool primarySelectionOwnedBy(quint32 window)
+{
+    xcb_connection_t *c = connection();
+    const xcb_window_t root = c ? rootWindow(c) : xcb_window_t(XCB_WINDOW_NONE);
+    if (root == XCB_WINDOW_NONE || window == XCB_WINDOW_NONE || window == root)
+        return false;
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, XCB_ATOM_PRIMARY), nullptr));
+    if (!owner || owner->owner == XCB_WINDOW_NONE)
+        return false;
+    // The window's ancestors up to the root: the last is the frame a
+    // reparenting window manager holds it in (or the window itself).
+    const auto ancestry = [&](xcb_window_t w) {
+        std::vector<xcb_window_t> chain;
+        while (w != XCB_WINDOW_NONE && w != root && chain.size() < 64) {
+            chain.push_back(w);
+            Reply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+            w = tree ? tree->parent : xcb_window_t(XCB_WINDOW_NONE);
+        }
+        return chain;
+    };
+    // Terminals own the selection with a child of their client window.
+    const std::vector<xcb_window_t> ownerChain = ancestry(owner->owner);
+    if (std::find(ownerChain.begin(), ownerChain.end(), window) != ownerChain.end())
+        return true;
+    const std::vector<xcb_window_t> windowChain = ancestry(window);
+    return !ownerChain.empty() && !windowChain.empty() && ownerChain.back() == windowChain.back();
+}
+
 bool canPostSyntheticEvents()
 {
     xcb_connection_t *c = connection();
@@ -355,15 +470,40 @@ bool postKeyChord(Qt::KeyboardModifiers modifiers, Qt::Key key)
     chord.push_back(keyCode);
 
     // Exactly the modifiers asked for: whatever else is held (Ctrl of the
-    // user's Ctrl+F, say) would turn Ctrl+C into something else. They stay
-    // released: pressing them again afterwards would send the target a
-    // stray modifier press.
-    for (const xcb_keycode_t code : heldModifierKeys(c))
-        fakeKey(c, XCB_KEY_RELEASE, code);
+    // user's Ctrl+F, say) would turn Ctrl+C into something else. Also let go
+    // of any left down on the XTest device only, by the fallback below: its
+    // next press would be ignored as a repeat.
+    const std::vector<xcb_keycode_t> modifierCodes = modifierKeycodes(c);
+    const KeyBits core = coreKeys(c);
+    const std::vector<KeyboardDevice> before = keyboardDevices(c);
+    for (const xcb_keycode_t code : modifierCodes) {
+        const bool leftByXTest = std::any_of(before.begin(), before.end(), [&](const KeyboardDevice &d) {
+            return d.xtest && isDown(d.keys, code);
+        });
+        if (isDown(core, code) || leftByXTest)
+            fakeKey(c, XCB_KEY_RELEASE, code);
+    }
     for (const xcb_keycode_t code : chord)
         fakeKey(c, XCB_KEY_PRESS, code);
     for (auto it = chord.rbegin(); it != chord.rend(); ++it)
         fakeKey(c, XCB_KEY_RELEASE, *it);
+    roundTrip(c);
+
+    // The modifiers the user still holds count again, or their next key
+    // comes without them. Only those down on a physical keyboard now: one
+    // let go of meanwhile would be stuck down if pressed. Held by XTest (a
+    // tool like xdotool), they stay released.
+    const KeyBits coreAfter = coreKeys(c);
+    const std::vector<KeyboardDevice> after = keyboardDevices(c);
+    for (const xcb_keycode_t code : modifierCodes) {
+        if (isDown(coreAfter, code))
+            continue;
+        const auto held = std::find_if(after.begin(), after.end(), [&](const KeyboardDevice &d) {
+            return !d.xtest && isDown(d.keys, code);
+        });
+        if (held != after.end())
+            pressAgain(c, *held, code);
+    }
     roundTrip(c);
     return !xcb_connection_has_error(c);
 }

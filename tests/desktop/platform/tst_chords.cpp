@@ -3,6 +3,7 @@
 // QTextEdit and a QML TextArea.
 
 #include "desktophelpers.h"
+#include "physicalkeyboard.h"
 #include "platform.h"
 
 #include <QKeyEvent>
@@ -66,6 +67,24 @@ private:
     int m_key;
 };
 
+// Records the presses of other than modifier keys reaching it.
+class KeyRecorder : public QWidget
+{
+public:
+    KeyRecorder() { setFocusPolicy(Qt::StrongFocus); }
+    QList<std::pair<int, Qt::KeyboardModifiers>> presses;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const int key = event->key();
+        if (key != Qt::Key_Control && key != Qt::Key_Shift && key != Qt::Key_Alt && key != Qt::Key_Meta)
+            presses.append({key, event->modifiers()});
+    }
+};
+
+constexpr xcb_keysym_t keysymControlL = 0xffe3;
+
 } // namespace
 
 class TestChords : public QObject
@@ -88,8 +107,55 @@ private Q_SLOTS:
             return QGuiApplication::queryKeyboardModifiers() == (Qt::ControlModifier | Qt::AltModifier);
         }));
         QCOMPARE(copied(), QStringLiteral("First paragraph here."));
-        // And they stay released rather than being pressed again.
+        // Held through XTest, not on a keyboard: they stay released.
         QCOMPARE(QGuiApplication::queryKeyboardModifiers(), Qt::NoModifier);
+    }
+
+    void physicallyHeldModifierCountsAgain_data()
+    {
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Ctrl+C, the held modifier in the chord") << int(Qt::ControlModifier) << int(Qt::Key_C);
+        QTest::newRow("F12, the held modifier not in it") << int(Qt::NoModifier) << int(Qt::Key_F12);
+    }
+
+    // The user still holds Ctrl of the shortcut on the keyboard when the chord
+    // is sent, and taps another key with it afterwards.
+    void physicallyHeldModifierCountsAgain()
+    {
+        QFETCH(int, modifiers);
+        QFETCH(int, key);
+
+        KeyRecorder recorder;
+        recorder.resize(200, 100);
+        recorder.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&recorder));
+        QVERIFY(platform::activateWindow(quint32(recorder.winId())));
+        QVERIFY(QTest::qWaitForWindowActive(&recorder));
+
+        testing::PhysicalKeyboard keyboard;
+        QVERIFY2(keyboard.isValid(), "no XInput device \"Xvfb keyboard\"");
+        const auto letGo = qScopeGuard([&] { keyboard.release(keysymControlL); });
+        QVERIFY(keyboard.press(keysymControlL));
+        QVERIFY(keyboard.isDownForApplications(keysymControlL));
+
+        QVERIFY(platform::postKeyChord(Qt::KeyboardModifiers(modifiers), Qt::Key(key)));
+        QVERIFY2(keyboard.isDownForApplications(keysymControlL), "Ctrl up while the user holds it");
+        QVERIFY(testing::waitFor([&] { return recorder.presses.contains({key, Qt::KeyboardModifiers(modifiers)}); }));
+        recorder.presses.clear();
+        QVERIFY(keyboard.tap('f'));
+        QVERIFY(testing::waitFor([&] { return !recorder.presses.isEmpty(); }));
+        QCOMPARE(recorder.presses.constFirst(), std::pair(int(Qt::Key_F), Qt::KeyboardModifiers(Qt::ControlModifier)));
+
+        // Let go on the keyboard: no Ctrl of ours stays down, and the next
+        // chord's own Ctrl still counts.
+        QVERIFY(keyboard.release(keysymControlL));
+        QVERIFY(!keyboard.isDownForApplications(keysymControlL));
+        recorder.presses.clear();
+        QVERIFY(platform::postKeyChord(Qt::ControlModifier, Qt::Key_X));
+        QVERIFY(!keyboard.isDownForApplications(keysymControlL));
+        QVERIFY(testing::waitFor([&] { return !recorder.presses.isEmpty(); }));
+        QCOMPARE(recorder.presses.constFirst(), std::pair(int(Qt::Key_X), Qt::KeyboardModifiers(Qt::ControlModifier)));
     }
 
     void paragraphStartInMousepad_data()
