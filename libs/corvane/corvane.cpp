@@ -1,5 +1,6 @@
 #include "corvane.h"
 
+#include "cancellation.h"
 #include "renewalgate.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QThread>
 
 #include <QCoro/QCoroNetworkReply>
@@ -234,6 +236,8 @@ QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request
     // The caller may drop its reference while the request is on the way.
     const std::shared_ptr<HTTPService> self = weak_from_this().lock();
     Q_ASSERT(QThread::currentThread() == m_network->thread());
+    // Read before the first wait, while the caller's scope is still current.
+    const std::shared_ptr<Cancellation> cancellation = CancellationScope::current();
 
     if (!isAllowedBaseUrl(request.url)) {
         throw CorvaneError::noResponse(
@@ -248,13 +252,13 @@ QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request
             throw CorvaneError::unauthorized();
     }
 
-    Answer answer = co_await transmit(request, token);
+    Answer answer = co_await transmit(request, token, cancellation);
     if (authenticated && answer.failure == Answer::Failure::none && answer.status == 401) {
         co_await renewOnce(*token);
         const std::optional<QString> renewed = m_tokenStorage->accessToken();
         if (!renewed || renewed->isEmpty())
             throw CorvaneError::unauthorized();
-        answer = co_await transmit(request, renewed);
+        answer = co_await transmit(request, renewed, cancellation);
     }
 
     switch (answer.failure) {
@@ -272,8 +276,15 @@ QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request
     throw decodeErrorAnswer(answer.status, answer.body);
 }
 
-QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request, const std::optional<QString> &token)
+QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request, const std::optional<QString> &token,
+                                                       std::shared_ptr<Cancellation> cancellation)
 {
+    if (cancellation && cancellation->isCancelled()) {
+        Answer abandoned;
+        abandoned.failure = Answer::Failure::transport;
+        abandoned.problem = QStringLiteral("cancelled");
+        co_return abandoned;
+    }
     QNetworkRequest wire = networkRequest(request, m_transferTimeout);
     // The request's own headers win over the common ones (names compare
     // case-insensitively).
@@ -299,6 +310,14 @@ QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request
     }
     const std::unique_ptr<QNetworkReply, ReplyDeleter> reply(raw);
     raw->setReadBufferSize(kReadChunkBytes);
+    // Aborted on the next turn of the loop, so that cancel() never resumes
+    // the caller from inside itself.
+    const quint64 cancelHook = cancellation ? cancellation->onCancel([r = QPointer<QNetworkReply>(raw)] {
+        if (r) {
+            QMetaObject::invokeMethod(
+                r.data(), [r] { if (r && r->isRunning()) r->abort(); }, Qt::QueuedConnection);
+        }
+    }) : 0;
 
     // Collected as it arrives; an oversized answer is stopped as soon as it shows.
     QByteArray body;
@@ -326,6 +345,8 @@ QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request
         });
 
     co_await reply.get();
+    if (cancellation)
+        cancellation->removeHook(cancelHook);
     // Only ours: Qt's own connections still have to tell its network thread.
     QObject::disconnect(onHeaders);
     QObject::disconnect(onData);

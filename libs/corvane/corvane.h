@@ -26,6 +26,8 @@ class QNetworkAccessManager;
 
 namespace corvane {
 
+class Cancellation;
+
 enum class HTTPMethod { GET, POST, PUT };
 
 QByteArray verb(HTTPMethod method);
@@ -232,7 +234,8 @@ public:
 
 private:
     struct Answer;
-    QCoro::Task<Answer> transmit(const URLRequest &request, const std::optional<QString> &token);
+    QCoro::Task<Answer> transmit(const URLRequest &request, const std::optional<QString> &token,
+                                 std::shared_ptr<Cancellation> cancellation);
     QCoro::Task<void> renewOnce(const QString &rejectedToken);
 
     std::shared_ptr<TokenRefreshing> m_tokenRefresher;

@@ -7,6 +7,8 @@
 
 #include <platform.h>
 
+#include <QGuiApplication>
+
 TextExtractor::TextExtractor() = default;
 
 bool TextExtractor::ownApplicationIsInFront()
@@ -18,7 +20,21 @@ std::optional<QString> TextExtractor::extractSelectedText()
 {
     // An empty clipboard first, so a stale one is never taken for a copy.
     resetCapture();
-    return ownApplicationIsInFront() ? extractFromOwnInput() : extractFromOtherApplication();
+    if (ownApplicationIsInFront()) {
+        m_source = Source{true, QGuiApplication::focusObject(), 0};
+        return extractFromOwnInput();
+    }
+    m_source = Source{false, nullptr, platform::activeWindow()};
+    return extractFromOtherApplication();
+}
+
+bool TextExtractor::sourceIsInFront() const
+{
+    if (!m_source)
+        return false;
+    if (m_source->ownField)
+        return ownApplicationIsInFront() && m_source->field && QGuiApplication::focusObject() == m_source->field;
+    return !ownApplicationIsInFront() && platform::activeWindow() == m_source->window;
 }
 
 std::optional<QString> TextExtractor::extractFromOtherApplication()
@@ -62,9 +78,15 @@ std::optional<QString> TextExtractor::extractFromOwnInput()
     return currentInput;
 }
 
-void TextExtractor::replaceSelectedText(const QString &text)
+bool TextExtractor::replaceSelectedText(const QString &text)
 {
-    if (ownApplicationIsInFront()) {
+    // The user moved on while the answer was on its way: writing it into
+    // whatever is in front now would put it where it does not belong.
+    if (!sourceIsInFront()) {
+        forgetCapture();
+        return false;
+    }
+    if (m_source->ownField) {
         accessibilityHandler->replaceSelectedText(text);
     } else if (!currentInput && !currentSelection) {
         paste(text);
@@ -79,6 +101,15 @@ void TextExtractor::replaceSelectedText(const QString &text)
     }
     // Only one of the two captured: nothing sensible to paste.
     resetCapture();
+    m_source.reset();
+    return true;
+}
+
+void TextExtractor::forgetCapture()
+{
+    currentInput.reset();
+    currentSelection.reset();
+    m_source.reset();
 }
 
 void TextExtractor::paste(const QString &text)

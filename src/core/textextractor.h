@@ -2,6 +2,7 @@
 
 #include <resolver.h>
 
+#include <QPointer>
 #include <QString>
 
 #include <optional>
@@ -17,8 +18,12 @@ public:
 
     // The text to send for the application in front, or none when there is nothing.
     virtual std::optional<QString> extractSelectedText() = 0;
-    // Writes the answer in place of what was captured, then forgets the capture.
-    virtual void replaceSelectedText(const QString &text) = 0;
+    // Writes the answer in place of what was captured, then forgets the
+    // capture. Writes nothing, and answers false, when the window or field
+    // the text was taken from is no longer in front.
+    virtual bool replaceSelectedText(const QString &text) = 0;
+    // Forgets the capture when no answer will be written back.
+    virtual void forgetCapture() = 0;
 };
 
 // Reads the selection of the application in front and writes answers back:
@@ -30,7 +35,8 @@ public:
     TextExtractor();
 
     std::optional<QString> extractSelectedText() override;
-    void replaceSelectedText(const QString &text) override;
+    bool replaceSelectedText(const QString &text) override;
+    void forgetCapture() override;
 
     // Forgets the capture and empties the clipboard.
     void resetCapture();
@@ -47,7 +53,18 @@ public:
     std::optional<QString> currentSelection;
 
 private:
+    // Where the text was taken from; the answer goes there or nowhere.
+    struct Source
+    {
+        bool ownField = false;
+        QPointer<QObject> field; // ours: the focused input
+        quint32 window = 0;      // another application's: its active window
+    };
+    bool sourceIsInFront() const;
+
     std::optional<QString> extractFromOtherApplication();
     std::optional<QString> extractFromOwnInput();
     void paste(const QString &text);
+
+    std::optional<Source> m_source;
 };

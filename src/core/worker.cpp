@@ -9,11 +9,14 @@
 #include "userpreferences.h"
 
 #include <approuting.h>
+#include <cancellation.h>
 #include <contentserving.h>
 #include <launchatlogin.h>
 
 #include <QPointer>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -51,6 +54,9 @@ QCoro::Task<void> runRequest(std::shared_ptr<ContentServing> content, QString te
 
 } // namespace
 
+const QString Worker::kNotWrittenBackMessage =
+    QStringLiteral("The answer was not written back: the window you took the text from is no longer in front.");
+
 Worker::Worker()
 {
     bind();
@@ -62,39 +68,24 @@ void Worker::bind()
 {
     // The subscriptions live in this worker's cancellables, so no callback
     // below can run after the worker is gone; holding `this` is safe.
-    auto router = appRouter.get();
-    auto extractor = textExtractor.get();
 
-    // The text action. A change of the signed-in flag repeats the last prompt.
-    auto captured = streams::combineLatest(promptExecutor->promptPublisher(), tokenStorage->isLoggedIn())
-                        .receiveOnMain()
-                        .compactMap([this, router, extractor](const std::pair<Prompt, bool> &pair)
-                                        -> std::optional<std::pair<QString, Prompt>> {
-                            if (!pair.second) {
-                                router->showToast(QStringLiteral("Please log in to continue."),
-                                                  [router] { router->openSettingsWindow(); }, kToastDuration);
-                                return std::nullopt;
-                            }
-                            const std::optional<QString> text = extractor->extractSelectedText();
-                            if (!text || text->isEmpty())
-                                return std::nullopt;
-                            countUsage();
-                            return std::make_pair(*text, pair.first);
-                        });
-    streams::switchToLatest(captured.map([this](const std::pair<QString, Prompt> &job) {
-        return makeRequestPublisher(job.first, job.second);
-    }))
-        .filter([](const RequestResult &result) { return !result.isSuccess() || !isEmptyAnswer(result.output); })
-        .sink([extractor](const RequestResult &result) {
-            if (result.isSuccess())
-                extractor->replaceSelectedText(result.output);
-        })
+    // The text action: the latest prompt with the latest signed-in flag.
+    // Capture and write-back run one at a time; whatever arrives meanwhile
+    // waits for them (runWaiting).
+    promptExecutor->promptPublisher()
+        .receiveOnMain()
+        .sink([this](const Prompt &prompt) { receivePrompt(prompt); })
+        .store(cancellables);
+    tokenStorage->isLoggedIn()
+        .receiveOnMain()
+        .sink([this](bool signedIn) { receiveSignedIn(signedIn); })
         .store(cancellables);
 
-    // The floating menu.
+    // The floating menu. Opening it moves the focus, so it too waits for a
+    // capture or write-back to end.
     hotkeyListener->hotkeyPublisher()
         .filter([](TriggeredKeyboardShortcut shortcut) { return shortcut == TriggeredKeyboardShortcut::floatingMenu; })
-        .sink([router](TriggeredKeyboardShortcut) { router->toggleFloatingMenuWindow(); })
+        .sink([this](TriggeredKeyboardShortcut) { enqueue({Waiting::Kind::menuToggle, {}, false}); })
         .store(cancellables);
 
     // Feedback for the states that need it.
@@ -104,12 +95,126 @@ void Worker::bind()
         .store(cancellables);
 }
 
+void Worker::receivePrompt(const Prompt &prompt)
+{
+    m_lastPrompt = prompt;
+    if (m_signedIn)
+        enqueue({Waiting::Kind::prompt, prompt, *m_signedIn});
+}
+
+void Worker::receiveSignedIn(bool signedIn)
+{
+    // Every renewal of the tokens says "signed in" again; only a change of
+    // the flag runs the last prompt again.
+    if (m_signedIn == signedIn)
+        return;
+    m_signedIn = signedIn;
+    if (m_lastPrompt)
+        enqueue({Waiting::Kind::prompt, *m_lastPrompt, signedIn});
+}
+
+void Worker::enqueue(Waiting item)
+{
+    if (item.kind == Waiting::Kind::prompt) {
+        // The newest prompt wins over those still waiting.
+        std::erase_if(m_waiting, [](const Waiting &w) { return w.kind == Waiting::Kind::prompt; });
+        m_waiting.push_back(std::move(item));
+    } else if (!m_waiting.empty() && m_waiting.back().kind == Waiting::Kind::menuToggle) {
+        // Two toggles in a row leave the menu as it was.
+        m_waiting.pop_back();
+    } else {
+        m_waiting.push_back(std::move(item));
+    }
+    runWaiting();
+}
+
+void Worker::runWaiting()
+{
+    // Only the outermost call runs; a capture's nested loop merely queues.
+    while (!m_busy && !m_waiting.empty()) {
+        const Waiting item = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        if (item.kind == Waiting::Kind::menuToggle)
+            appRouter->toggleFloatingMenuWindow();
+        else
+            runPrompt(item.prompt, item.signedIn);
+    }
+}
+
+void Worker::runPrompt(const Prompt &prompt, bool signedIn)
+{
+    if (!signedIn) {
+        auto router = appRouter.get();
+        router->showToast(QStringLiteral("Please log in to continue."), [router] { router->openSettingsWindow(); },
+                          kToastDuration);
+        return;
+    }
+    // A newer action replaces the older one: its answer is no longer wanted.
+    const bool abandoned = abandonRequest();
+
+    m_busy = true;
+    const std::optional<QString> text = textExtractor->extractSelectedText();
+    m_busy = false;
+
+    // A prompt that came in during the capture replaces this one before its
+    // request is even sent.
+    const bool superseded = std::any_of(m_waiting.cbegin(), m_waiting.cend(),
+                                        [](const Waiting &w) { return w.kind == Waiting::Kind::prompt; });
+    if (!text || text->isEmpty() || superseded) {
+        textExtractor->forgetCapture();
+        if (abandoned && !superseded
+            && applicationStateObserver->applicationStateSubject.value() == ApplicationState::inProgress())
+            applicationStateObserver->applicationStateSubject.send(ApplicationState::idle());
+        return;
+    }
+    countUsage();
+    m_request = makeRequestPublisher(*text, prompt).sink([this](const RequestResult &result) { receiveResult(result); });
+}
+
+bool Worker::abandonRequest()
+{
+    const bool running = bool(m_request);
+    m_request.cancel();
+    return running;
+}
+
+void Worker::receiveResult(const RequestResult &result)
+{
+    // Only the wanted request delivers: an abandoned one was unsubscribed. A
+    // capture or write-back cannot be running now: a capture abandons the
+    // request first, and the only write-back is this request's own.
+    m_request = {};
+    if (!result.isSuccess() || isEmptyAnswer(result.output)) {
+        textExtractor->forgetCapture();
+        runWaiting();
+        return;
+    }
+    m_busy = true;
+    const bool written = textExtractor->replaceSelectedText(result.output);
+    m_busy = false;
+    if (!written)
+        appRouter->showToast(kNotWrittenBackMessage, [] {}, kToastDuration);
+    runWaiting();
+}
+
 streams::AnyPublisher<Worker::RequestResult> Worker::makeRequestPublisher(const QString &text, const Prompt &prompt)
 {
     auto content = contentService.get();
-    return streams::deferredFuture<RequestResult>([content, text, prompt](std::function<void(const RequestResult &)> promise) {
-               // Runs to its end even when nobody waits for its result any more.
-               runRequest(content, text, prompt, std::move(promise));
+    return streams::AnyPublisher<RequestResult>([content, text, prompt](std::function<void(const RequestResult &)> down) {
+               auto alive = std::make_shared<bool>(true);
+               auto cancellation = std::make_shared<corvane::Cancellation>();
+               {
+                   const corvane::CancellationScope scope(cancellation);
+                   runRequest(content, text, prompt, [alive, down](const RequestResult &result) {
+                       if (std::exchange(*alive, false))
+                           down(result);
+                   });
+               }
+               // Unsubscribing abandons the request: it is cancelled, not left to run.
+               return streams::AnyCancellable([alive, cancellation] {
+                   *alive = false;
+                   cancellation->cancel();
+               });
            })
         .receiveOnMain()
         .handleEvents([this] { applicationStateObserver->applicationStateSubject.send(ApplicationState::inProgress()); },

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <optional>
 
 class AccessibilityHandling;
@@ -65,7 +66,37 @@ public:
                                                      QStringLiteral("14"), QStringLiteral("24")};
     streams::Cancellables cancellables;
 
+    // The toast shown when the answer came after the user left the window
+    // the text was taken from.
+    static const QString kNotWrittenBackMessage;
+
 private:
+    // What waits while a capture or a write-back runs.
+    struct Waiting
+    {
+        enum class Kind { prompt, menuToggle } kind;
+        Prompt prompt;
+        bool signedIn = false;
+    };
+
+    void receivePrompt(const Prompt &prompt);
+    void receiveSignedIn(bool signedIn);
+    void enqueue(Waiting item);
+    void runWaiting();
+    void runPrompt(const Prompt &prompt, bool signedIn);
+    bool abandonRequest();
+    void receiveResult(const RequestResult &result);
     void handleResult(const RequestResult &result);
     void giveFeedback(const ApplicationState &state);
+
+    // True inside a capture or a write-back: their keystroke pauses run the
+    // event loop, and nothing else may touch the clipboard or the keyboard
+    // until they end.
+    bool m_busy = false;
+    std::optional<Prompt> m_lastPrompt;
+    std::optional<bool> m_signedIn;
+    std::deque<Waiting> m_waiting;
+    // The one request whose answer is still wanted; resetting it abandons
+    // (and cancels) the request.
+    streams::AnyCancellable m_request;
 };

@@ -50,17 +50,36 @@ struct TestAccessibility : AccessibilityHandling
     void replaceSelectedText(const QString &) override {}
 };
 
-// Hands out the texts queued by the test and records what is written back.
+// Hands out the texts queued by the test (then `selection`) and records what
+// is written back. Capture and write-back run the event loop for as long as
+// the real ones do with their keystroke pauses, so whatever arrives
+// meanwhile is delivered inside them, as it is on a desktop.
 struct RecordingExtraction : TextExtraction
 {
     std::optional<QString> extractSelectedText() override
     {
         ++captures;
-        return selections.isEmpty() ? std::nullopt : selections.takeFirst();
+        const std::optional<QString> text = selections.isEmpty() ? selection : selections.takeFirst();
+        capturing = true;
+        QTest::qWait(pauseMs);
+        capturing = false;
+        return text;
     }
-    void replaceSelectedText(const QString &text) override { written << text; }
+    bool replaceSelectedText(const QString &text) override
+    {
+        QTest::qWait(pauseMs);
+        if (!sourceInFront)
+            return false;
+        written << text;
+        return true;
+    }
+    void forgetCapture() override {}
 
     QList<std::optional<QString>> selections;
+    std::optional<QString> selection;
+    int pauseMs = 0;
+    bool capturing = false;
+    bool sourceInFront = true;
     int captures = 0;
     QStringList written;
 };
@@ -77,7 +96,12 @@ struct RecordingRouter : AppRouting
     QSystemTrayIcon *statusItem() const override { return nullptr; }
     void setStatusItem(QSystemTrayIcon *) override {}
     void openSettingsWindow() override { ++settingsOpened; }
-    void toggleFloatingMenuWindow() override { ++menuToggled; }
+    void toggleFloatingMenuWindow() override
+    {
+        ++menuToggled;
+        if (onToggle)
+            onToggle();
+    }
     void openOnboardingWindow() override {}
     void showToast(const QString &message, std::function<void()> onTap, std::chrono::milliseconds duration) override
     {
@@ -95,6 +119,7 @@ struct RecordingRouter : AppRouting
 
     QList<Toast> toasts;
     int settingsOpened = 0, menuToggled = 0;
+    std::function<void()> onToggle;
 };
 
 const QString kLogin = QStringLiteral("Please log in to continue.");
@@ -126,6 +151,11 @@ private:
     }
 
     void press(TriggeredKeyboardShortcut shortcut) { m_hotkeys->subject.send(shortcut); }
+    // From a timer, so that it can come while a capture runs its event loop.
+    void pressLater(int ms, TriggeredKeyboardShortcut shortcut)
+    {
+        QTimer::singleShot(ms, Qt::PreciseTimer, &m_backend, [this, shortcut] { press(shortcut); });
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -351,6 +381,105 @@ private Q_SLOTS:
         press(TriggeredKeyboardShortcut::floatingMenu);
         press(TriggeredKeyboardShortcut::typoFix);
         QCOMPARE(m_router->menuToggled, 1);
+    }
+
+    void theMenuWaitsForACaptureToEnd()
+    {
+        // The menu would take the focus from the window being read.
+        signIn();
+        m_extraction->pauseMs = 200;
+        m_extraction->selection = QStringLiteral("teh");
+        bool toggledDuringCapture = false;
+        m_router->onToggle = [&] { toggledDuringCapture = m_extraction->capturing; };
+        pressLater(0, TriggeredKeyboardShortcut::typoFix);
+        pressLater(70, TriggeredKeyboardShortcut::floatingMenu);
+        QTRY_COMPARE(m_router->menuToggled, 1);
+        QVERIFY(!toggledDuringCapture);
+        QCOMPARE(m_extraction->captures, 1);
+        QTRY_COMPARE(m_extraction->written, QStringList{QStringLiteral("the")});
+        m_router->onToggle = nullptr;
+    }
+
+    // A second shortcut pressed while the first one's capture still runs.
+    void aShortcutDuringACaptureWins()
+    {
+        signIn();
+        m_extraction->pauseMs = 200;
+        m_extraction->selections << QStringLiteral("teh cat") << QStringLiteral("a dog");
+        pressLater(0, TriggeredKeyboardShortcut::typoFix);
+        pressLater(70, TriggeredKeyboardShortcut::rephrase);
+        QTRY_COMPARE(m_extraction->written.size(), 1);
+        QTest::qWait(300);
+        QCOMPARE(m_extraction->written, QStringList{QStringLiteral("In other words: a dog")});
+        // The replaced capture never reached the backend.
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).size(), 0);
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("content/rephrase")).size(), 1);
+    }
+
+    // An answer that comes back while a newer action is capturing.
+    void anOlderAnswerDuringANewerCaptureIsDropped()
+    {
+        signIn();
+        m_extraction->pauseMs = 200;
+        m_backend.setContentDelay(300);
+        m_extraction->selections << QStringLiteral("teh cat") << QStringLiteral("a dog");
+        // The fix request goes out after its 200 ms capture; its answer is
+        // due 300 ms later, while the rephrase is being captured.
+        pressLater(0, TriggeredKeyboardShortcut::typoFix);
+        pressLater(400, TriggeredKeyboardShortcut::rephrase);
+        QTRY_COMPARE(m_extraction->written.size(), 1);
+        QTest::qWait(500);
+        QCOMPARE(m_extraction->written, QStringList{QStringLiteral("In other words: a dog")});
+        const auto rephrase = m_backend.requestsTo(QStringLiteral("content/rephrase"));
+        QCOMPARE(rephrase.size(), 1);
+        QCOMPARE(rephrase[0].json.value(QStringLiteral("input")).toString(), QStringLiteral("a dog"));
+        QCOMPARE(m_states.last(), ApplicationState::success());
+    }
+
+    void aBurstOfPressesSendsAFewRequestsAndWritesOnce()
+    {
+        signIn();
+        m_extraction->pauseMs = 200;
+        m_backend.setContentDelay(100);
+        for (int i = 0; i < 50; ++i) {
+            QTimer::singleShot(i * 80, Qt::PreciseTimer, &m_backend, [this, i] {
+                m_extraction->selection = QStringLiteral("teh %1").arg(i);
+                press(TriggeredKeyboardShortcut::typoFix);
+            });
+        }
+        QTRY_COMPARE(m_extraction->written.size(), 1);
+        QTest::qWait(800);
+        QCOMPARE(m_extraction->written, QStringList{QStringLiteral("the 49")});
+        QVERIFY2(m_backend.requestsTo(QStringLiteral("content/fix")).size() <= 3,
+                 qPrintable(QString::number(m_backend.requestsTo(QStringLiteral("content/fix")).size())));
+    }
+
+    // Each renewal stores the tokens again; that is not a new sign-in.
+    void aRenewalDoesNotRunTheLastPromptAgain()
+    {
+        signIn();
+        m_extraction->selection = QStringLiteral("teh cat");
+        m_backend.expireAccessTokens();
+        press(TriggeredKeyboardShortcut::typoFix);
+        QTRY_COMPARE(m_extraction->written.size(), 1);
+        QTest::qWait(500);
+        QCOMPARE(m_extraction->captures, 1);
+        QCOMPARE(m_extraction->written, QStringList{QStringLiteral("the cat")});
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("auth/refresh")).size(), 1);
+        // The rejected request and its one repetition after the renewal.
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).size(), 2);
+        QCOMPARE(UserDefaults().string(QStringLiteral("usageCounterKey")), QStringLiteral("101"));
+    }
+
+    void anAnswerForAWindowNoLongerInFrontIsNotWritten()
+    {
+        signIn();
+        m_extraction->selection = QStringLiteral("teh cat");
+        m_extraction->sourceInFront = false;
+        press(TriggeredKeyboardShortcut::typoFix);
+        QTRY_COMPARE(m_router->toasts.size(), 1);
+        QCOMPARE(m_router->toasts[0].message, Worker::kNotWrittenBackMessage);
+        QVERIFY(m_extraction->written.isEmpty());
     }
 };
 

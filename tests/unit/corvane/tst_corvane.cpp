@@ -1,5 +1,6 @@
 #include "scriptedbackend.h"
 
+#include <cancellation.h>
 #include <corvane.h>
 
 #include <QCoro/QCoroTimer>
@@ -432,6 +433,39 @@ private Q_SLOTS:
         // The trap itself works.
         std::unique_ptr<QNetworkReply> reply(m_network->get(QNetworkRequest(remote)));
         QTRY_COMPARE(trap.connections, 1);
+    }
+
+    // A request started under a cancellation ends when it is cancelled, on
+    // the wire too, and one started after the cancellation never goes out.
+    void cancelledRequestsEnd()
+    {
+        RawServer silent(RawServer::Behaviour::silent);
+        QVERIFY(silent.listen());
+        auto cancellation = std::make_shared<Cancellation>();
+        auto http = service();
+        std::optional<QCoro::Task<Note>> task;
+        {
+            const CancellationScope scope(cancellation);
+            task = http->request<Note>(true, Config(silent.baseUrl(), "v1/note"));
+        }
+        QTRY_COMPARE(silent.connections, 1);
+        QElapsedTimer clock;
+        clock.start();
+        cancellation->cancel();
+        const auto out = run(std::move(*task));
+        QVERIFY(out->error);
+        QCOMPARE(out->error->kind(), Kind::noResponse);
+        QVERIFY2(clock.elapsed() < 5000, "the request ran on to its time-out");
+        QTRY_VERIFY(silent.clientHungUp);
+
+        {
+            const CancellationScope scope(cancellation);
+            task = http->request<Note>(true, Config(silent.baseUrl(), "v1/note"));
+        }
+        const auto late = run(std::move(*task));
+        QVERIFY(late->error);
+        QCOMPARE(late->error->kind(), Kind::noResponse);
+        QCOMPARE(silent.connections, 1);
     }
 
     void survivesBeingDropped()
