@@ -5,8 +5,8 @@
 // The program's three named global shortcuts, each made once on first use.
 namespace ShortcutNames {
 
-const KeyboardShortcuts::Name &typoFix();      // Control+F
-const KeyboardShortcuts::Name &rephrase();     // Control+R
-const KeyboardShortcuts::Name &floatingMenu(); // Control+O
+const KeyboardShortcuts::Name &typoFix();      // Control+Alt+F
+const KeyboardShortcuts::Name &rephrase();     // Control+Alt+R
+const KeyboardShortcuts::Name &floatingMenu(); // Control+Alt+O
 
 } // namespace ShortcutNames

@@ -115,12 +115,12 @@ private Q_SLOTS:
         putTokensInTheKeyring();
         QVERIFY(startProgram());
 
-        // A selection, fixed with Ctrl+F.
+        // A selection, fixed with Ctrl+Alt+F.
         {
             Mousepad editor;
             QVERIFY(editor.open(QStringLiteral("Keep this.\nI recieve teh letter untill Monday.\n"), 2, 0));
             press(QStringLiteral("shift+End"));
-            press(QStringLiteral("ctrl+f"));
+            press(QStringLiteral("ctrl+alt+f"));
             QVERIFY(waitForAnswers(QStringLiteral("content/fix"), 1));
             QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).last().json.value(QLatin1String("input")),
                      QStringLiteral("I recieve teh letter untill Monday."));
@@ -132,7 +132,7 @@ private Q_SLOTS:
         {
             Mousepad editor;
             QVERIFY(editor.open(QStringLiteral("Teh cat sat wich way, and more\n"), 1, 20));
-            press(QStringLiteral("ctrl+f"));
+            press(QStringLiteral("ctrl+alt+f"));
             QVERIFY(waitForAnswers(QStringLiteral("content/fix"), 2));
             QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).last().json.value(QLatin1String("input")),
                      QStringLiteral("Teh cat sat wich way"));
@@ -140,12 +140,12 @@ private Q_SLOTS:
             QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>(QByteArray()));
         }
 
-        // Ctrl+R rephrases the selection.
+        // Ctrl+Alt+R rephrases the selection.
         {
             Mousepad editor;
             QVERIFY(editor.open(QStringLiteral("First one. Second one.\nTail\n"), 1, 0));
             press(QStringLiteral("shift+End"));
-            press(QStringLiteral("ctrl+r"));
+            press(QStringLiteral("ctrl+alt+r"));
             QVERIFY(waitForAnswers(QStringLiteral("content/rephrase"), 1));
             const auto sent = m_backend.requestsTo(QStringLiteral("content/rephrase")).last();
             QCOMPARE(sent.json.value(QLatin1String("input")), QStringLiteral("First one. Second one."));
@@ -166,7 +166,7 @@ private Q_SLOTS:
         press(QStringLiteral("shift+End"));
 
         const QSet<QByteArray> before = visibleWindowsOf(QStringLiteral("wuggit"));
-        press(QStringLiteral("ctrl+f"));
+        press(QStringLiteral("ctrl+alt+f"));
         QSet<QByteArray> toasts;
         const bool shown = QTest::qWaitFor([&] {
             toasts = visibleWindowsOf(QStringLiteral("wuggit")) - before;

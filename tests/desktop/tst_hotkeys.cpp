@@ -59,11 +59,15 @@ private Q_SLOTS:
 
     void eachShortcutFiresOncePerReleaseAlsoUnderNumLock()
     {
+        // Find, Reload and Open stay with the applications.
         press(QStringLiteral("ctrl+f"));
         press(QStringLiteral("ctrl+r"));
         press(QStringLiteral("ctrl+o"));
+        press(QStringLiteral("ctrl+alt+f"));
+        press(QStringLiteral("ctrl+alt+r"));
+        press(QStringLiteral("ctrl+alt+o"));
         press(QStringLiteral("Num_Lock"));
-        press(QStringLiteral("ctrl+f"));
+        press(QStringLiteral("ctrl+alt+f"));
         press(QStringLiteral("Num_Lock"));
         using K = TriggeredKeyboardShortcut;
         QTRY_COMPARE(m_fired, (QList<K>{K::typoFix, K::rephrase, K::floatingMenu, K::typoFix}));
@@ -73,15 +77,15 @@ private Q_SLOTS:
 
     void changedShortcutFiresOnTheNewKeysOnly()
     {
-        KeyboardShortcuts::setShortcut(KeyboardShortcuts::Shortcut(Qt::Key_F, Qt::ControlModifier | Qt::AltModifier),
+        KeyboardShortcuts::setShortcut(KeyboardShortcuts::Shortcut(Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier),
                                        ShortcutNames::typoFix());
-        press(QStringLiteral("ctrl+f"));
+        press(QStringLiteral("ctrl+alt+f"));
         QTest::qWait(300);
         QVERIFY(m_fired.isEmpty()); // the old keys are let go
-        press(QStringLiteral("ctrl+alt+f"));
+        press(QStringLiteral("ctrl+shift+f"));
         QTRY_COMPARE(m_fired, QList<TriggeredKeyboardShortcut>{TriggeredKeyboardShortcut::typoFix});
         KeyboardShortcuts::reset(ShortcutNames::typoFix());
-        press(QStringLiteral("ctrl+f"));
+        press(QStringLiteral("ctrl+alt+f"));
         QTRY_COMPARE(m_fired.size(), 2);
     }
 };

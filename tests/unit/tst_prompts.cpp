@@ -103,8 +103,8 @@ private Q_SLOTS:
 
         const auto events = deliveredEvents();
         QCOMPARE(events.size(), 3);
-        const QStringList expected{QStringLiteral("Rephrase Ctrl+R"), QStringLiteral("FixTypo Ctrl+F"),
-                                   QStringLiteral("FloatingMenu Ctrl+O")};
+        const QStringList expected{QStringLiteral("Rephrase Ctrl+Alt+R"), QStringLiteral("FixTypo Ctrl+Alt+F"),
+                                   QStringLiteral("FloatingMenu Ctrl+Alt+O")};
         for (int i = 0; i < 3; ++i)
             QCOMPARE(name(events[i]).remove(QStringLiteral("keyboardShortcutTriggered")) + u' '
                          + props(events[i]).value(QLatin1String("key")).toString(),
