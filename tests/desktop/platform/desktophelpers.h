@@ -28,18 +28,21 @@ inline bool waitFor(const std::function<bool()> &condition, int timeoutMs = 1000
     return true;
 }
 
-// The clipboard read by xclip, as the product's backend would find it after
-// the paste target copied. Run without blocking the event loop: when this
-// process owns the clipboard, it has to answer xclip itself.
-inline std::optional<QString> clipboardText()
+// A selection ("clipboard", "primary") read by xclip, as the product's
+// backend would find it after the paste target copied. Run without blocking
+// the event loop: when this process owns the selection, it has to answer
+// xclip itself.
+inline std::optional<QString> selectionText(const QString &selection)
 {
     QProcess xclip; // killed by its destructor if it hangs
-    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    xclip.start(QStringLiteral("xclip"), {QStringLiteral("-o"), QStringLiteral("-selection"), selection});
     if (!waitFor([&] { return xclip.state() == QProcess::NotRunning; }, 5000) || xclip.exitStatus() != QProcess::NormalExit
         || xclip.exitCode() != 0)
         return std::nullopt;
     return QString::fromUtf8(xclip.readAllStandardOutput());
 }
+
+inline std::optional<QString> clipboardText() { return selectionText(QStringLiteral("clipboard")); }
 
 // Puts a marker on the clipboard, owned by this process, so that "nothing
 // was copied" can be told from "the empty string was copied".
