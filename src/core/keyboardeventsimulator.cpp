@@ -21,6 +21,24 @@ void KeyboardEventSimulator::simulateSelectParagraphBackward()
     settle();
 }
 
+void KeyboardEventSimulator::simulateTerminalCopy()
+{
+    platform::postKeyChord(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_C);
+    settle();
+}
+
+void KeyboardEventSimulator::simulateTerminalPaste()
+{
+    platform::postKeyChord(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_V);
+    settle();
+}
+
+void KeyboardEventSimulator::simulatePasteSelection()
+{
+    platform::postKeyChord(Qt::ShiftModifier, Qt::Key_Insert);
+    settle();
+}
+
 void KeyboardEventSimulator::postCommandKeyPress(Qt::Key key)
 {
     platform::postKeyChord(Qt::ControlModifier, key);

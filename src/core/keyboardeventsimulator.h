@@ -13,6 +13,11 @@ public:
     virtual void simulatePaste() = 0;
     // Extends the selection from the caret to the start of its paragraph.
     virtual void simulateSelectParagraphBackward() = 0;
+    // Terminals: Ctrl+C there interrupts the running command.
+    virtual void simulateTerminalCopy() = 0;
+    virtual void simulateTerminalPaste() = 0;
+    // Pastes the PRIMARY selection (terminals without a clipboard chord).
+    virtual void simulatePasteSelection() = 0;
 };
 
 // Synthetic keystrokes to the application in front. Each one is followed by
@@ -27,6 +32,9 @@ public:
     void simulateCopy() override;
     void simulatePaste() override;
     void simulateSelectParagraphBackward() override;
+    void simulateTerminalCopy() override;
+    void simulateTerminalPaste() override;
+    void simulatePasteSelection() override;
 
     // Control plus the key (the desktop's copy and paste modifier), then the pause.
     void postCommandKeyPress(Qt::Key key);

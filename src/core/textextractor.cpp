@@ -18,14 +18,22 @@ bool TextExtractor::ownApplicationIsInFront()
 
 std::optional<QString> TextExtractor::extractSelectedText()
 {
+    // What the user had copied comes back once the copy has been read.
+    clipboardAccessor->save();
     // An empty clipboard first, so a stale one is never taken for a copy.
     resetCapture();
+    std::optional<QString> text;
     if (ownApplicationIsInFront()) {
-        m_source = Source{true, QGuiApplication::focusObject(), 0};
-        return extractFromOwnInput();
+        m_source = Source{true, QGuiApplication::focusObject(), 0, platform::TextTransfer::Clipboard};
+        text = extractFromOwnInput();
+    } else {
+        const quint32 window = platform::activeWindow();
+        m_source = Source{false, nullptr, window,
+                          platform::textTransferFor(window ? platform::applicationIdentifier(window) : std::nullopt)};
+        text = extractFromOtherApplication();
     }
-    m_source = Source{false, nullptr, platform::activeWindow()};
-    return extractFromOtherApplication();
+    clipboardAccessor->restore();
+    return text;
 }
 
 bool TextExtractor::sourceIsInFront() const
@@ -39,20 +47,40 @@ bool TextExtractor::sourceIsInFront() const
 
 std::optional<QString> TextExtractor::extractFromOtherApplication()
 {
-    keyboardEventSimulator->simulateCopy();
-    if (auto copied = clipboardAccessor->readString(); copied && !copied->isEmpty()) {
+    std::optional<QString> copied;
+    switch (m_source->transfer) {
+    case platform::TextTransfer::PrimarySelection:
+        // What the terminal shows selected is its PRIMARY selection; one
+        // owned by another window is someone else's old selection.
+        if (platform::primarySelectionOwnedBy(m_source->window))
+            copied = clipboardAccessor->readPrimaryString();
+        break;
+    case platform::TextTransfer::TerminalClipboard:
+        keyboardEventSimulator->simulateTerminalCopy();
+        copied = clipboardAccessor->readString();
+        break;
+    case platform::TextTransfer::Clipboard:
+        keyboardEventSimulator->simulateCopy();
+        copied = clipboardAccessor->readString();
+        break;
+    }
+    if (copied && !copied->isEmpty()) {
         currentSelection = copied;
         currentInput = copied;
         return currentInput;
     }
+    // In a terminal nothing extends a selection: the keys would reach the
+    // shell or the running command.
+    if (m_source->transfer != platform::TextTransfer::Clipboard)
+        return std::nullopt;
 
     // Nothing selected: take the paragraph up to the caret.
     keyboardEventSimulator->simulateSelectParagraphBackward();
     keyboardEventSimulator->simulateCopy();
-    if (auto copied = clipboardAccessor->readString();
-        copied && !copied->isEmpty() && !splitIntoSentences(*copied).isEmpty()) {
-        currentSelection = copied;
-        currentInput = copied;
+    if (auto again = clipboardAccessor->readString();
+        again && !again->isEmpty() && !splitIntoSentences(*again).isEmpty()) {
+        currentSelection = again;
+        currentInput = again;
     }
     return currentInput;
 }
@@ -100,8 +128,7 @@ bool TextExtractor::replaceSelectedText(const QString &text)
         }
     }
     // Only one of the two captured: nothing sensible to paste.
-    resetCapture();
-    m_source.reset();
+    forgetCapture();
     return true;
 }
 
@@ -114,8 +141,21 @@ void TextExtractor::forgetCapture()
 
 void TextExtractor::paste(const QString &text)
 {
+    if (m_source->transfer == platform::TextTransfer::PrimarySelection) {
+        // The terminal pastes PRIMARY on Shift+Insert; we keep owning it, so
+        // the clipboard is not touched at all.
+        clipboardAccessor->writePrimaryString(text);
+        keyboardEventSimulator->simulatePasteSelection();
+        return;
+    }
+    clipboardAccessor->save();
     clipboardAccessor->writeString(text);
-    keyboardEventSimulator->simulatePaste();
+    if (m_source->transfer == platform::TextTransfer::TerminalClipboard)
+        keyboardEventSimulator->simulateTerminalPaste();
+    else
+        keyboardEventSimulator->simulatePaste();
+    // Waits until the application has taken the answer.
+    clipboardAccessor->restore();
 }
 
 void TextExtractor::resetCapture()

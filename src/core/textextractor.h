@@ -7,6 +7,10 @@
 
 #include <optional>
 
+namespace platform {
+enum class TextTransfer;
+}
+
 class AccessibilityHandling;
 class ClipboardAccess;
 class KeyboardEventSimulating;
@@ -59,6 +63,7 @@ private:
         bool ownField = false;
         QPointer<QObject> field; // ours: the focused input
         quint32 window = 0;      // another application's: its active window
+        platform::TextTransfer transfer{}; // ours: the plain clipboard
     };
     bool sourceIsInFront() const;
 
