@@ -12,8 +12,10 @@
 #include <worker.h>
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPixmap>
 #include <QStandardPaths>
@@ -55,6 +57,33 @@ void setFrame(QSystemTrayIcon *statusItem, const Element &element)
     if (!image.isNull() && !statusItem->isVisible())
         statusItem->show();
 }
+
+// Qt looks for an action's shortcut only through a focused widget, and a
+// tray menu is nobody's submenu: the keys shown beside its entries would
+// never fire. The open menu, which holds the keyboard, takes them here.
+class MenuKeys : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *menu = qobject_cast<QMenu *>(watched);
+        if (!menu || event->type() != QEvent::KeyPress)
+            return false;
+        const QKeySequence pressed(static_cast<QKeyEvent *>(event)->keyCombination());
+        for (QAction *action : menu->actions()) {
+            if (action->isEnabled() && !action->shortcut().isEmpty() && action->shortcut() == pressed) {
+                // Closed first, as a click on the entry would.
+                menu->close();
+                action->trigger();
+                return true;
+            }
+        }
+        return false;
+    }
+};
 
 QCoro::Task<void> checkForNewVersion(QPointer<MenuBarController> controller,
                                      std::shared_ptr<MetadataServing> metadataService,
@@ -188,6 +217,24 @@ void MenuBarController::buildMenu()
     add(QStringLiteral("Help"), Qt::Key_P, this, &MenuBarController::contactSupport);
     menu->addSeparator();
     add(QStringLiteral("Quit"), Qt::Key_Q, QCoreApplication::instance(), &QCoreApplication::quit);
+    menu->installEventFilter(new MenuKeys(menu));
+
+    // The tray shows the context menu on a right click only; a left click
+    // (Activate, for a StatusNotifierItem host) opens it too.
+    connect(m_statusItem.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            openMenu();
+    });
+}
+
+void MenuBarController::openMenu()
+{
+    QMenu *menu = m_statusItemMenu.get();
+    // An Activate while it is open must not open it on top of itself.
+    if (menu->isVisible())
+        return;
+    const QRect icon = m_statusItem->geometry();
+    menu->popup(icon.isValid() ? icon.bottomLeft() : QCursor::pos());
 }
 
 void MenuBarController::updateStatusIcon(const ApplicationState &state, Style style)

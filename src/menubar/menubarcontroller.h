@@ -91,6 +91,8 @@ public Q_SLOTS:
 private:
     void bindApplicationState();
     void buildMenu();
+    // At the icon, or at the pointer when the tray does not tell where that is.
+    void openMenu();
     void updateStatusIcon(const ApplicationState &state, UserPreferences::MenuBarIconStyle style);
     void showUpdateAvailableToast();
     void openLink(const QString &text, const QString &event);
