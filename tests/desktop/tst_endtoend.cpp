@@ -34,6 +34,96 @@ void press(const QString &chord)
     xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), chord});
 }
 
+bool isRunning(const QString &commandLine)
+{
+    return !desktop::run(QStringLiteral("pgrep"), {QStringLiteral("-f"), QStringLiteral("^") + commandLine + u'$'})
+                .trimmed()
+                .isEmpty();
+}
+
+// A terminal running a shell command, closed when this goes.
+class Terminal
+{
+public:
+    Terminal(const QString &program, const QString &command)
+    {
+        // xterm takes the rest of its line after -e; sakura one string it
+        // splits as a shell would (its -e gives up on more than one word).
+        Q_ASSERT(!command.contains(u'\''));
+        if (program == QLatin1String("sakura"))
+            m_process.start(program, {QStringLiteral("-x"), QStringLiteral("sh -c '%1'").arg(command)});
+        else
+            m_process.start(program, {QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"), command});
+    }
+    ~Terminal()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+
+    // Waits for the window, brings it to the front.
+    bool show()
+    {
+        if (!m_process.waitForStarted(5000))
+            return false;
+        const QString pid = QString::number(m_process.processId());
+        const bool mapped = QTest::qWaitFor([&] {
+            m_window = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                                QStringLiteral("--pid"), pid})
+                           .trimmed()
+                           .split('\n')
+                           .value(0);
+            return !m_window.isEmpty();
+        }, 15000);
+        if (!mapped)
+            return false;
+        desktop::run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                                 QString::fromLatin1(m_window)});
+        QTest::qWait(500);
+        return true;
+    }
+
+    // Double-clicks the first word of the first line, as a user selects in
+    // a terminal.
+    void selectFirstWord()
+    {
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::fromLatin1(m_window),
+                 QStringLiteral("15"), QStringLiteral("10"), QStringLiteral("click"), QStringLiteral("--repeat"),
+                 QStringLiteral("2"), QStringLiteral("1")});
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_window;
+};
+
+// Owns the clipboard with some text, as an application the user copied from.
+class CopiedText
+{
+public:
+    explicit CopiedText(const QByteArray &text)
+    {
+        m_xclip.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                                QStringLiteral("clipboard")});
+        m_xclip.waitForStarted(5000);
+        m_xclip.write(text);
+        m_xclip.closeWriteChannel();
+        if (!QTest::qWaitFor([&] { return desktop::clipboardAsSeenByOthers() == text; }, 5000))
+            qWarning("xclip did not take the clipboard");
+    }
+    ~CopiedText()
+    {
+        m_xclip.kill();
+        m_xclip.waitForFinished(3000);
+    }
+
+private:
+    QProcess m_xclip;
+};
+
 } // namespace
 
 class TestEndToEnd : public QObject
@@ -154,6 +244,106 @@ private Q_SLOTS:
             QVERIFY2(contents.startsWith(QLatin1String("In other words")), qPrintable(contents));
             QVERIFY2(contents.endsWith(QLatin1String("\nTail\n")), qPrintable(contents));
             QVERIFY(!contents.contains(QLatin1String("First one. Second one.")));
+        }
+    }
+
+    void theUsersClipboardSurvives()
+    {
+        putTokensInTheKeyring();
+        QVERIFY(startProgram());
+        const CopiedText copied("what the user copied");
+
+        Mousepad editor;
+        QVERIFY(editor.open(QStringLiteral("I recieve teh letter.\n"), 1, 0));
+        press(QStringLiteral("shift+End"));
+        press(QStringLiteral("ctrl+alt+f"));
+        QVERIFY(waitForAnswers(QStringLiteral("content/fix"), 1));
+        QCOMPARE(editor.contents(), QStringLiteral("I receive the letter.\n"));
+        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>("what the user copied"));
+
+        // An action that finds nothing to do gives it back at once too.
+        Mousepad empty;
+        QVERIFY(empty.open(QStringLiteral("\n"), 1, 0));
+        press(QStringLiteral("ctrl+alt+f"));
+        QTest::qWait(1500);
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).size(), 1);
+        QCOMPARE(desktop::clipboardAsSeenByOthers(), std::optional<QByteArray>("what the user copied"));
+    }
+
+    void anAnswerGoesOnlyWhereTheTextCameFrom()
+    {
+        putTokensInTheKeyring();
+        QVERIFY(startProgram());
+        m_backend.setContentDelay(2500);
+        const QSet<QByteArray> before = visibleWindowsOf(QStringLiteral("wuggit"));
+
+        Mousepad source;
+        QVERIFY(source.open(QStringLiteral("Teh source text.\n"), 1, 0));
+        press(QStringLiteral("shift+End"));
+        press(QStringLiteral("ctrl+alt+f"));
+        QVERIFY(QTest::qWaitFor([&] { return !m_backend.requestsTo(QStringLiteral("content/fix")).isEmpty(); }, 5000));
+        // The user moves on to another window before the answer comes.
+        Mousepad other;
+        QVERIFY(other.open(QStringLiteral("Other text.\n"), 1, 0));
+        const bool answered = waitForAnswers(QStringLiteral("content/fix"), 1);
+        m_backend.setContentDelay(0);
+        QVERIFY(answered);
+
+        // A toast says why nothing happened.
+        QVERIFY(!(visibleWindowsOf(QStringLiteral("wuggit")) - before).isEmpty());
+        QCOMPARE(other.contents(), QStringLiteral("Other text.\n"));
+        source.activate();
+        QCOMPARE(source.contents(), QStringLiteral("Teh source text.\n"));
+    }
+
+    void terminalsKeepTheirCommands_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("xterm") << QStringLiteral("xterm");
+        QTest::newRow("sakura (VTE)") << QStringLiteral("sakura");
+    }
+
+    void terminalsKeepTheirCommands()
+    {
+        QFETCH(QString, program);
+        putTokensInTheKeyring();
+        QVERIFY(startProgram());
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("line"));
+        const auto lineRead = [&out] {
+            QFile file(out);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+
+        // A running command and nothing selected: the command survives, no
+        // keys reach it, nothing is sent.
+        {
+            const QString sleeping = QStringLiteral("sleep 3%1").arg(QTest::currentDataTag()[0] == 'x' ? 11 : 12);
+            Terminal terminal(program, QStringLiteral("%1; read line; echo \"[$line]\" > %2").arg(sleeping, out));
+            QVERIFY(terminal.show());
+            QVERIFY(QTest::qWaitFor([&] { return isRunning(sleeping); }, 5000));
+            press(QStringLiteral("ctrl+alt+f"));
+            QTest::qWait(1500);
+            QVERIFY2(isRunning(sleeping), "the running command was interrupted");
+            QVERIFY(m_backend.requestsTo(QStringLiteral("content/fix")).isEmpty());
+            desktop::run(QStringLiteral("pkill"), {QStringLiteral("-f"), QStringLiteral("^") + sleeping + u'$'});
+            press(QStringLiteral("Return"));
+            QTRY_COMPARE_WITH_TIMEOUT(lineRead(), QStringLiteral("[]\n"), 5000);
+        }
+
+        // A selection: the answer goes in where the terminal pastes, here
+        // into the command reading its input.
+        QFile::remove(out);
+        {
+            Terminal terminal(program, QStringLiteral("echo teh; read line; echo \"[$line]\" > %1; sleep 30").arg(out));
+            QVERIFY(terminal.show());
+            terminal.selectFirstWord();
+            press(QStringLiteral("ctrl+alt+f"));
+            QVERIFY(waitForAnswers(QStringLiteral("content/fix"), 1));
+            QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).last().json.value(QLatin1String("input")),
+                     QStringLiteral("teh"));
+            press(QStringLiteral("Return"));
+            QTRY_COMPARE_WITH_TIMEOUT(lineRead(), QStringLiteral("[the]\n"), 5000);
         }
     }
 
