@@ -189,12 +189,6 @@ bool isTransportError(QNetworkReply::NetworkError error)
     return (code > 0 && code < 200) || error == QNetworkReply::ProtocolFailure;
 }
 
-QString describeTooLarge()
-{
-    return QStringLiteral("the answer is larger than %1 MiB and was not read")
-        .arg(HTTPService::kMaxResponseBytes / (1024 * 1024));
-}
-
 // The error answer's body: {"error": string, "code": optional string}.
 CorvaneError decodeErrorAnswer(int status, const QByteArray &body)
 {
@@ -239,11 +233,7 @@ QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request
     // Read before the first wait, while the caller's scope is still current.
     const std::shared_ptr<Cancellation> cancellation = CancellationScope::current();
 
-    if (!isAllowedBaseUrl(request.url)) {
-        throw CorvaneError::noResponse(
-            QStringLiteral("refused to send to %1://%2: only https, or http to this machine, is allowed")
-                .arg(request.url.scheme(), request.url.host()));
-    }
+    requireAllowedBaseUrl(request.url);
 
     std::optional<QString> token;
     if (authenticated) {
@@ -265,7 +255,7 @@ QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request
     case Answer::Failure::transport:
         throw CorvaneError::noResponse(answer.problem);
     case Answer::Failure::tooLarge:
-        throw CorvaneError::serializationError(describeTooLarge());
+        throw answerTooLarge();
     case Answer::Failure::none:
         break;
     }
@@ -309,7 +299,6 @@ QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request
         break;
     }
     const std::unique_ptr<QNetworkReply, ReplyDeleter> reply(raw);
-    raw->setReadBufferSize(kReadChunkBytes);
     // Aborted on the next turn of the loop, so that cancel() never resumes
     // the caller from inside itself.
     const quint64 cancelHook = cancellation ? cancellation->onCancel([r = QPointer<QNetworkReply>(raw)] {
@@ -319,37 +308,9 @@ QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request
         }
     }) : 0;
 
-    // Collected as it arrives; an oversized answer is stopped as soon as it shows.
-    QByteArray body;
-    bool tooLarge = false;
-    const auto stopIfTooLarge = [&tooLarge, r = raw](qint64 size) {
-        if (size > kMaxResponseBytes && !tooLarge) {
-            tooLarge = true;
-            r->abort();
-        }
-    };
-    // abort() finishes the reply at once and so may resume us: it comes last.
-    const QMetaObject::Connection onHeaders =
-        QObject::connect(raw, &QNetworkReply::metaDataChanged, raw, [stopIfTooLarge, r = raw] {
-            bool known = false;
-            const qint64 length = r->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-            if (known)
-                stopIfTooLarge(length);
-        });
-    const QMetaObject::Connection onData =
-        QObject::connect(raw, &QNetworkReply::readyRead, raw, [&body, &tooLarge, stopIfTooLarge, r = raw] {
-            if (tooLarge)
-                return;
-            body += r->readAll();
-            stopIfTooLarge(body.size());
-        });
-
-    co_await reply.get();
+    CappedBody read = co_await readCapped(raw);
     if (cancellation)
         cancellation->removeHook(cancelHook);
-    // Only ours: Qt's own connections still have to tell its network thread.
-    QObject::disconnect(onHeaders);
-    QObject::disconnect(onData);
     // We are inside the reply's finished signal; should this be the last
     // reference to the network, it must not be destroyed until that returns.
     QMetaObject::invokeMethod(
@@ -357,7 +318,7 @@ QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request
 
     Answer answer;
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (tooLarge) {
+    if (read.tooLarge) {
         answer.failure = Answer::Failure::tooLarge;
         qCDebug(lcCorvane) << verb(request.method).constData() << request.url.path() << "answer too large";
     } else if (isTransportError(reply->error()) || answer.status == 0) {
@@ -367,15 +328,67 @@ QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request
             : reply->errorString();
         qCDebug(lcCorvane) << verb(request.method).constData() << request.url.path() << "failed:" << answer.problem;
     } else {
-        body += reply->readAll();
-        if (body.size() > kMaxResponseBytes) {
-            answer.failure = Answer::Failure::tooLarge;
-        } else {
-            answer.body = std::move(body);
-        }
+        answer.body = std::move(read.body);
         qCDebug(lcCorvane) << verb(request.method).constData() << request.url.path() << answer.status;
     }
     co_return answer;
+}
+
+void requireAllowedBaseUrl(const QUrl &url)
+{
+    if (!isAllowedBaseUrl(url)) {
+        throw CorvaneError::noResponse(
+            QStringLiteral("refused to send to %1://%2: only https, or http to this machine, is allowed")
+                .arg(url.scheme(), url.host()));
+    }
+}
+
+CorvaneError answerTooLarge()
+{
+    return CorvaneError::serializationError(QStringLiteral("the answer is larger than %1 MiB and was not read")
+                                                .arg(HTTPService::kMaxResponseBytes / (1024 * 1024)));
+}
+
+QCoro::Task<CappedBody> readCapped(QNetworkReply *reply)
+{
+    reply->setReadBufferSize(kReadChunkBytes);
+    // Collected as it arrives; an oversized answer is stopped as soon as it shows.
+    CappedBody read;
+    const auto stopIfTooLarge = [&read, reply](qint64 size) {
+        if (size > HTTPService::kMaxResponseBytes && !read.tooLarge) {
+            read.tooLarge = true;
+            reply->abort();
+        }
+    };
+    // abort() finishes the reply at once and so may resume us: it comes last.
+    const QMetaObject::Connection onHeaders =
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [stopIfTooLarge, reply] {
+            bool known = false;
+            const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+            if (known)
+                stopIfTooLarge(length);
+        });
+    const QMetaObject::Connection onData =
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&read, stopIfTooLarge, reply] {
+            if (read.tooLarge)
+                return;
+            read.body += reply->readAll();
+            stopIfTooLarge(read.body.size());
+        });
+
+    co_await reply;
+    // Only ours: Qt's own connections still have to tell its network thread.
+    QObject::disconnect(onHeaders);
+    QObject::disconnect(onData);
+
+    // A reply that failed before any answer is closed, with nothing to read.
+    if (!read.tooLarge && reply->isOpen()) {
+        read.body += reply->readAll();
+        read.tooLarge = read.body.size() > HTTPService::kMaxResponseBytes;
+    }
+    if (read.tooLarge)
+        read.body.clear();
+    co_return read;
 }
 
 QCoro::Task<void> HTTPService::renewOnce(const QString &rejectedToken)

@@ -23,6 +23,7 @@
 #include <type_traits>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace corvane {
 
@@ -247,6 +248,21 @@ private:
 
 // Only https, or http on a loopback host, may carry tokens.
 bool isAllowedBaseUrl(const QUrl &url);
+// Throws noResponse, naming the scheme and host, for a URL isAllowedBaseUrl refuses.
+void requireAllowedBaseUrl(const QUrl &url);
+
+// A reply's body, read as it arrives and held to HTTPService::kMaxResponseBytes:
+// an answer whose Content-Length or received body goes beyond that is aborted
+// at once and gives no body. To be called as soon as the request is sent; it
+// ends when the reply has finished.
+struct CappedBody
+{
+    QByteArray body;
+    bool tooLarge = false;
+};
+QCoro::Task<CappedBody> readCapped(QNetworkReply *reply);
+// The error for an answer over that limit.
+CorvaneError answerTooLarge();
 
 // The wire form of a request: its URL and its own headers, the transfer
 // time-out, redirects answered rather than followed (a redirect must not

@@ -4,7 +4,6 @@
 
 #include <applicationstateobserver.h>
 
-#include <QCoro/QCoroNetworkReply>
 #include <QNetworkReply>
 #include <QPointer>
 
@@ -77,14 +76,19 @@ QCoro::Task<void> TokenRefresher::refresh()
     }
 
     try {
-        const corvane::URLRequest request = Config::refresh(*refreshToken).asURLRequest();
+        const corvane::URLRequest request = Config::refresh(*refreshToken, backendURL()).asURLRequest();
+        // Held to the client's rules: never to a backend it would refuse.
+        corvane::requireAllowedBaseUrl(request.url);
         // A redirect is an answer to judge, not to follow.
         const QNetworkRequest wire = corvane::networkRequest(request, std::chrono::milliseconds(kTimeoutMs));
 
         std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(
             network->sendCustomRequest(wire, corvane::verb(request.method), request.body),
             [](QNetworkReply *r) { r->deleteLater(); });
-        co_await qCoro(reply.get()).waitForFinished();
+        // And no more of the answer than the client would read.
+        const corvane::CappedBody answer = co_await corvane::readCapped(reply.get());
+        if (answer.tooLarge)
+            throw corvane::answerTooLarge();
 
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (!status.isValid()) {
@@ -92,7 +96,7 @@ QCoro::Task<void> TokenRefresher::refresh()
                 ? corvane::CorvaneError::noResponse()
                 : corvane::CorvaneError::noResponse(reply->errorString());
         }
-        handleAnswer(status.toInt(), reply->readAll());
+        handleAnswer(status.toInt(), answer.body);
     } catch (const std::exception &e) {
         fail(describe(e));
         throw;

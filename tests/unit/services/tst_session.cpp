@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -283,15 +284,27 @@ private Q_SLOTS:
 
     void renewalThatKeepsTheSession_data()
     {
-        QTest::addColumn<int>("status"); // 0: nobody listens
+        QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
+        // Empty: the stand-in; "gone": nobody listens; else a base URL the
+        // renewal must refuse, with the stand-in as the network's proxy.
+        QTest::addColumn<QString>("backend");
         QTest::addColumn<Kind>("thrown");
-        QTest::newRow("302") << 302 << QByteArray() << Kind::unknown;
-        QTest::newRow("200 undecodable") << 200 << QByteArray(R"({"accessToken":"a"})") << Kind::serializationError;
+        QTest::addColumn<QString>("says"); // in the error's message
+        QTest::newRow("302") << 302 << QByteArray() << "" << Kind::unknown << "";
+        QTest::newRow("200 undecodable") << 200 << QByteArray(R"({"accessToken":"a"})") << ""
+                                         << Kind::serializationError << "";
         QTest::newRow("200 unknown provider")
-            << 200 << QByteArray(R"({"accessToken":"a","refreshToken":"r","provider":"carrier pigeon"})")
-            << Kind::serializationError;
-        QTest::newRow("backend gone") << 0 << QByteArray() << Kind::noResponse;
+            << 200 << QByteArray(R"({"accessToken":"a","refreshToken":"r","provider":"carrier pigeon"})") << ""
+            << Kind::serializationError << "";
+        // Valid tokens, but more than any answer may be.
+        const QByteArray padding(corvane::HTTPService::kMaxResponseBytes, 'x');
+        QTest::newRow("200 too large")
+            << 200 << QByteArray(R"({"accessToken":"a","refreshToken":"r","provider":"email","padding":")") + padding + "\"}"
+            << "" << Kind::serializationError << "MiB";
+        QTest::newRow("backend gone") << 0 << QByteArray() << "gone" << Kind::noResponse << "";
+        QTest::newRow("plain http elsewhere")
+            << 0 << QByteArray() << "http://backend.example/" << Kind::noResponse << "http://backend.example";
     }
 
     // Not refused: tokens and state stay; one failure, one event.
@@ -299,27 +312,34 @@ private Q_SLOTS:
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
+        QFETCH(QString, backend);
         QFETCH(Kind, thrown);
+        QFETCH(QString, says);
         const auto tokens = signInAtBackend();
         QTcpServer closed;
-        if (status == 0) {
+        if (backend == u"gone") {
             QVERIFY(closed.listen(QHostAddress::LocalHost));
             closed.close();
             qputenv("WUGGIT_BACKEND_URL", "http://127.0.0.1:" + QByteArray::number(closed.serverPort()) + '/');
+        } else if (!backend.isEmpty()) {
+            m_refresher->backendURL = [backend] { return QUrl(backend); };
+            m_network->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), m_backend.port()));
         } else {
             scriptRenewal(status, body);
         }
         const auto error = failureOf(m_refresher->refresh());
         qputenv("WUGGIT_BACKEND_URL", m_backend.url().toString().toUtf8());
+        m_network->setProxy(QNetworkProxy());
         QVERIFY(error);
         QCOMPARE(error->kind(), thrown);
+        QVERIFY2(error->message().contains(says), qPrintable(error->message()));
         QCOMPARE(m_tokens->accessToken().value_or(QString()), QString::fromStdString(tokens.accessToken));
         QCOMPARE(m_tokens->refreshToken().value_or(QString()), QString::fromStdString(tokens.refreshToken));
         QCOMPARE(m_state->applicationStateSubject.value(), ApplicationState::idle());
         QCOMPARE(m_failures, 1);
         QCOMPARE(failureEvents(), 1);
-        // A redirect is not followed.
-        QCOMPARE(m_backend.requestsTo(QStringLiteral("auth/refresh")).size(), status ? 1 : 0);
+        // A redirect is not followed, and nothing leaves for a refused backend.
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("auth/refresh")).size(), backend.isEmpty() ? 1 : 0);
     }
 
     void renewalWithoutARefreshToken()
