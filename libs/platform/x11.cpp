@@ -492,7 +492,14 @@ bool postKeyChord(Qt::KeyboardModifiers modifiers, Qt::Key key)
     // The modifiers the user still holds count again, or their next key
     // comes without them. Only those down on a physical keyboard now: one
     // let go of meanwhile would be stuck down if pressed. Held by XTest (a
-    // tool like xdotool), they stay released.
+    // tool like xdotool), they stay released. With none held on a keyboard
+    // before the chord there is nothing to look for (and no round trips).
+    const bool heldOnAKeyboard = std::any_of(before.begin(), before.end(), [&](const KeyboardDevice &d) {
+        return !d.xtest && std::any_of(modifierCodes.begin(), modifierCodes.end(),
+                                       [&](xcb_keycode_t code) { return isDown(d.keys, code); });
+    });
+    if (!heldOnAKeyboard)
+        return !xcb_connection_has_error(c);
     const KeyBits coreAfter = coreKeys(c);
     const std::vector<KeyboardDevice> after = keyboardDevices(c);
     for (const xcb_keycode_t code : modifierCodes) {
