@@ -361,6 +361,22 @@ private Q_SLOTS:
         QVERIFY(divider.lightness() > background.lightness());
         QVERIFY(divider.lightness() < 90);
     }
+
+    void mascotLoadsAtItsSizes()
+    {
+        QVERIFY(show(R"(
+            Window {
+                Image { objectName: "small"; source: "qrc:/images/mascot.svg"; sourceSize: Qt.size(30, 30) }
+                Image { objectName: "large"; source: "qrc:/images/mascot.svg"; sourceSize: Qt.size(80, 80) }
+            }
+        )"));
+        for (const char *name : {"small", "large"}) {
+            QQuickItem *image = item(name);
+            QTRY_COMPARE(image->property("status").toInt(), 1); // Image.Ready
+            QCOMPARE(image->width(), image->height());
+        }
+        QCOMPARE(item("small")->width(), 30.0);
+    }
 };
 
 QTEST_MAIN(TestLook)
