@@ -22,6 +22,7 @@ T.TextField {
     // Taken once; a field that leaves and enters a window keeps its hands off.
     property bool _focusQueued: false
 
+    // Sized by the placeholder, not the text, so a layout keeps still while typing.
     implicitWidth: Math.ceil(placeholderLabel.implicitWidth) + leftPadding + rightPadding
     implicitHeight: Math.ceil(Math.max(contentHeight, placeholderLabel.implicitHeight)) + topPadding + bottomPadding
     padding: 0

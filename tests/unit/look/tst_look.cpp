@@ -163,6 +163,22 @@ private Q_SLOTS:
         QVERIFY(first->hasActiveFocus());
     }
 
+    // As the window router does it: the content is made first, then put in a window.
+    void fieldMadeOutsideAWindowTakesTheFocusWhenPlaced()
+    {
+        QVERIFY(show("Window { width: 200; height: 60 }"));
+        QQmlComponent component(m_engine);
+        component.setData("import Look\nFocusableTextField { width: 100 }", QUrl());
+        std::unique_ptr<QQuickItem> field(qobject_cast<QQuickItem *>(component.create()));
+        QVERIFY2(field, qPrintable(component.errorString()));
+        QTest::qWait(20);
+        field->setParentItem(m_window->contentItem());
+        QTRY_VERIFY(field->hasActiveFocus());
+        type("ok");
+        QCOMPARE(field->property("text").toString(), QStringLiteral("ok"));
+        field.reset();
+    }
+
     void fieldLeavesNavigationKeysToTheView()
     {
         QVERIFY(show(fieldWindow()));
