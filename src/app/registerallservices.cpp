@@ -24,6 +24,7 @@
 #include <tokenstorage.h>
 #include <userdefaults.h>
 #include <userservice.h>
+#include <windowcontent.h>
 #include <worker.h>
 
 
@@ -55,7 +56,10 @@ void registerAllServices(Resolver &resolver)
             })
         .implements<corvane::HTTPServing>();
 
-    resolver.register_<AppRouter>([] { return std::make_shared<AppRouter>(); })
+    resolver.register_<AppRouter>([content = std::make_shared<WindowContent>()] {
+                return std::make_shared<AppRouter>(Resolver::main(),
+                                                   [content](AppRouter::Window which) { return content->make(which); });
+            })
         .implements<AppRouting>()
         .scope(Scope::Shared);
 

@@ -1,10 +1,10 @@
 #include "approuter.h"
 
+#include <look.h>
 #include <platform.h>
 
 #include <QCursor>
 #include <QGuiApplication>
-#include <QPalette>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScreen>
@@ -12,16 +12,6 @@
 #include <QTimer>
 
 #include <cstdio>
-
-namespace colors {
-
-QColor primaryBackground()
-{
-    const QColor window = QGuiApplication::palette().color(QPalette::Active, QPalette::Window);
-    return window.lightness() < 128 ? QColor(0x1e, 0x1e, 0x1e) : QColor(0xf5, 0xf5, 0xf7);
-}
-
-} // namespace colors
 
 namespace {
 
@@ -98,10 +88,13 @@ AppRouter::WindowHolder AppRouter::makeWindow(Window which)
 {
     WindowHolder window(new QQuickWindow);
     window->setObjectName(identifier(which));
-    window->setColor(colors::primaryBackground());
+    window->setColor(Look::primaryBackground());
     if (which == Window::FloatingMenu) {
-        // Titled, without a close button: the menu closes through the router.
-        window->setFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+        // No title bar of the window manager: the menu is its content alone,
+        // and closes through the router. It still takes the keyboard focus
+        // when brought forward.
+        window->setFlags(Qt::Dialog | Qt::FramelessWindowHint);
+        window->setTitle(QStringLiteral("Wugg it!"));
     }
 
     QQuickItem *root = m_content ? m_content(which) : nullptr;

@@ -5,7 +5,6 @@
 
 #include <resolver.h>
 
-#include <QColor>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -18,11 +17,6 @@
 class QQuickItem;
 class QQuickWindow;
 
-namespace colors {
-// The background of every window of the program, light or dark after the
-// desktop's palette.
-QColor primaryBackground();
-} // namespace colors
 
 // The one place that opens and closes the settings, floating-menu and
 // onboarding windows. It remembers which window had the focus when the
