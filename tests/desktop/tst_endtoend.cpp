@@ -34,6 +34,37 @@ void press(const QString &chord)
     xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), chord});
 }
 
+QString activeWindowName()
+{
+    return QString::fromUtf8(desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"),
+                                                                      QStringLiteral("getwindowname")})
+                                 .trimmed());
+}
+
+// The prompt menu's window is titled with the program's name (it shows no
+// title bar); the editor's with its file.
+bool menuHasTheFocus()
+{
+    return QTest::qWaitFor([] { return activeWindowName() == QLatin1String("Wugg it!"); }, 5000);
+}
+
+bool editorHasTheFocus()
+{
+    return QTest::qWaitFor([] { return activeWindowName().contains(QLatin1String("Mousepad")); }, 5000);
+}
+
+void type(const QString &text)
+{
+    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), text});
+}
+
+void screenshot(const QString &name)
+{
+    const QString shot = QDir::current().filePath(name);
+    desktop::run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shot});
+    qInfo("screenshot kept at %s", qPrintable(shot));
+}
+
 bool isRunning(const QString &commandLine)
 {
     return !desktop::run(QStringLiteral("pgrep"), {QStringLiteral("-f"), QStringLiteral("^") + commandLine + u'$'})
@@ -356,6 +387,62 @@ private Q_SLOTS:
             press(QStringLiteral("Return"));
             QTRY_COMPARE_WITH_TIMEOUT(lineRead(), QStringLiteral("[the]\n"), 5000);
         }
+    }
+
+    void thePromptMenu()
+    {
+        putTokensInTheKeyring();
+        QVERIFY(startProgram(true));
+        Mousepad editor;
+        QVERIFY(editor.open(QStringLiteral("Keep this.\nThe cat sat on the mat.\n"), 2, 0));
+        press(QStringLiteral("shift+End"));
+
+        // A translation, chosen by keyboard.
+        press(QStringLiteral("ctrl+alt+o"));
+        QVERIFY(menuHasTheFocus());
+        screenshot(QStringLiteral("prompt-menu-step1.png"));
+        type(QStringLiteral("trans"));
+        press(QStringLiteral("Down"));
+        press(QStringLiteral("Return"));
+        // The language field has the focus: typing goes there.
+        type(QStringLiteral("German"));
+        screenshot(QStringLiteral("prompt-menu-step2.png"));
+        press(QStringLiteral("Return"));
+        QVERIFY(editorHasTheFocus());
+        QVERIFY(waitForAnswers(QStringLiteral("content/translate"), 1));
+        const auto translated = m_backend.requestsTo(QStringLiteral("content/translate")).last();
+        QCOMPARE(translated.json.value(QLatin1String("customPrompt")), QStringLiteral("German"));
+        QCOMPARE(translated.json.value(QLatin1String("input")), QStringLiteral("The cat sat on the mat."));
+        QCOMPARE(editor.contents(), QStringLiteral("Keep this.\n[German] The cat sat on the mat.\n"));
+
+        // Escape, and the shortcut a second time, close it with nothing sent.
+        const qsizetype sent = m_backend.requests().size();
+        press(QStringLiteral("ctrl+alt+o"));
+        QVERIFY(menuHasTheFocus());
+        press(QStringLiteral("Escape"));
+        QVERIFY(editorHasTheFocus());
+        press(QStringLiteral("ctrl+alt+o"));
+        QVERIFY(menuHasTheFocus());
+        press(QStringLiteral("ctrl+alt+o"));
+        QVERIFY(editorHasTheFocus());
+        QTest::qWait(500);
+        QCOMPARE(m_backend.requests().size(), sent);
+
+        // A rephrase with an instruction of the user's own.
+        press(QStringLiteral("Home"));
+        press(QStringLiteral("shift+End"));
+        press(QStringLiteral("ctrl+alt+o"));
+        QVERIFY(menuHasTheFocus());
+        type(QStringLiteral("reph"));
+        press(QStringLiteral("Down"));
+        press(QStringLiteral("Return"));
+        type(QStringLiteral("shorter"));
+        press(QStringLiteral("Return"));
+        QVERIFY(waitForAnswers(QStringLiteral("content/rephrase"), 1));
+        const auto rephrased = m_backend.requestsTo(QStringLiteral("content/rephrase")).last();
+        QCOMPARE(rephrased.json.value(QLatin1String("customPrompt")), QStringLiteral("shorter"));
+        QCOMPARE(rephrased.json.value(QLatin1String("input")), QStringLiteral("[German] The cat sat on the mat."));
+        QVERIFY(editor.contents().contains(QLatin1String("In other words (shorter): ")));
     }
 
     void signedOutAToastLeadsToTheSettings()
