@@ -188,6 +188,7 @@ Rectangle {
             KeyHint {
                 hint: qsTr("select")
                 glyph: "⮐"
+                glyphFamily: "Symbola"
                 glyphSize: 11
                 glyphPadding: 4
                 onClicked: menu.submitSelection()
@@ -204,6 +205,7 @@ Rectangle {
             KeyHint {
                 hint: qsTr("close / clear selection")
                 glyph: "␛"
+                glyphFamily: "Symbola"
                 glyphSize: 30
                 glyphPadding: 0
                 glyphVerticalPadding: -6

@@ -11,6 +11,9 @@ AbstractButton {
     property string hint
     property string glyph
     property real glyphSize: 13
+    // A font that has the glyph, named: looking one up among all fonts
+    // costs the first opening of the window tens of milliseconds.
+    property string glyphFamily
     property real glyphPadding: 2
     property real glyphVerticalPadding: control.glyphPadding
 
@@ -42,6 +45,7 @@ AbstractButton {
                 anchors.centerIn: parent
                 text: control.glyph
                 font.pixelSize: control.glyphSize
+                font.family: control.glyphFamily.length > 0 ? control.glyphFamily : Qt.application.font.family
                 color: "white"
             }
         }
