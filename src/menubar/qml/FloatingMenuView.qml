@@ -17,10 +17,13 @@ Rectangle {
     }
 
     function handleEscape() {
-        if (menu.showCustomPrompt)
+        if (menu.showCustomPrompt) {
             menu.cancelCustomPrompt();
-        else
+            // The field that had the keys is gone: back to the search.
+            search.forceActiveFocus();
+        } else {
             menu.closeMenu();
+        }
     }
 
     // The footer's keys work anywhere in the window, also while a text

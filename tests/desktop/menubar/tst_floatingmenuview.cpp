@@ -349,6 +349,10 @@ private Q_SLOTS:
         QCOMPARE(shownPlaceholder(QStringLiteral("searchField")), QStringLiteral("Select a prompt..."));
         QTRY_COMPARE(labels(), kLabels);
         QCOMPARE(highlightedRows(), QList<int>());
+        // Typing searches again.
+        QVERIFY(search->hasActiveFocus());
+        type(QStringLiteral("fix"));
+        QTRY_COMPARE(labels(), QStringList{kLabels[0]});
 
         key(Qt::Key_Escape);
         QVERIFY(menuClosed());
