@@ -8,7 +8,8 @@ Item {
     property string text
     property bool highlighted: false
 
-    signal hovered()
+    // Where the pointer entered, in the window's coordinates.
+    signal hovered(point scenePosition)
     signal clicked()
 
     implicitHeight: label.implicitHeight + 16
@@ -42,7 +43,7 @@ Item {
         anchors.fill: parent
         hoverEnabled: true
         // Entering sets the highlight; leaving keeps it.
-        onEntered: row.hovered()
+        onEntered: row.hovered(mapToItem(null, mouseX, mouseY))
         onClicked: row.clicked()
     }
 }

@@ -16,6 +16,20 @@ Rectangle {
         id: menu
     }
 
+    // A new list makes new rows, and one made under a resting pointer is
+    // "entered" without the pointer moving: only a pointer that moved since
+    // the list changed sets the highlight.
+    property point pointerAtNewList: Qt.point(-1, -1)
+    HoverHandler {
+        id: pointer
+    }
+    Connections {
+        target: menu
+        function onItemsChanged() {
+            view.pointerAtNewList = pointer.point.scenePosition;
+        }
+    }
+
     function handleEscape() {
         if (menu.showCustomPrompt) {
             menu.cancelCustomPrompt();
@@ -128,7 +142,10 @@ Rectangle {
                 objectName: "promptRow" + index
                 text: modelData
                 highlighted: index === menu.searchIndex
-                onHovered: menu.searchIndex = index
+                onHovered: at => {
+                    if (at !== view.pointerAtNewList)
+                        menu.searchIndex = index;
+                }
                 onClicked: menu.submitSelection()
             }
         }
