@@ -15,6 +15,7 @@
 #include <hotkeylistener.h>
 #include <keyboardeventsimulator.h>
 #include <keychainoperator.h>
+#include <loginviewmodel.h>
 #include <metadataservice.h>
 #include <promptexecutor.h>
 #include <resolver.h>
@@ -131,4 +132,7 @@ void registerAllServices(Resolver &resolver)
         .scope(Scope::Application);
 
     resolver.register_<ToastDispatcher>([] { return std::make_shared<ToastDispatcher>(); });
+
+    // A new model for every sign-in form.
+    resolver.register_<LoginViewModel>([] { return std::make_shared<LoginViewModel>(); });
 }
