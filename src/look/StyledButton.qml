@@ -32,7 +32,8 @@ Button {
     // The label keeps its place while loading, drawn in this colour.
     property color loadingTextColor: "transparent"
     property bool outlined: false
-    // The spinner is drawn in the opposite tone in this appearance.
+    // The appearance in which the spinner takes the opposite tone: true for
+    // the dark one, false for the light one.
     property bool spinnerInvertedInDark: false
 
     readonly property bool darkAppearance: control.palette.window.hslLightness < 0.5
@@ -116,7 +117,8 @@ Button {
         color: control.fillColor
         scale: control.pressScale
 
-        // A thin light line just inside the edge.
+        // A thin light line just inside the edge, one pixel wide: half a
+        // pixel would all but vanish on an ordinary screen.
         Rectangle {
             objectName: "outline"
             anchors.fill: parent
