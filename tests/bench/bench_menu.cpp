@@ -3,6 +3,7 @@
 // the resident memory the menu costs: after the first opening, and after
 // opening and closing it 200 times. The real worker, router, window content
 // and scene graph of the program. Run inside a desktop session.
+#include "benchsupport.h"
 #include <memorykeychain.h>
 
 #include <accessibilityhandler.h>
@@ -34,13 +35,9 @@
 
 namespace {
 
-class QuietAnalytics : public AnalyticsCollecting
-{
-public:
-    void track(const QString &) override {}
-    void track(const QString &, const QMap<QString, QString> &) override {}
-    QString distinctId() const override { return QStringLiteral("bench"); }
-};
+using bench::median;
+using bench::QuietAnalytics;
+using bench::runUntil;
 
 // Nothing is captured: only the menu is measured.
 class NoCapture : public TextExtraction
@@ -50,21 +47,6 @@ public:
     bool replaceSelectedText(const QString &) override { return false; }
     void forgetCapture() override {}
 };
-
-bool runUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(1);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start();
-    loop.exec();
-    return done();
-}
 
 void settle(int ms)
 {
@@ -81,12 +63,6 @@ double residentMegabytes()
             return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
     }
     return -1;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

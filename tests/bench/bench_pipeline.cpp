@@ -3,6 +3,7 @@
 // the paste. The real worker, capture and HTTP client, a selection in
 // mousepad and the loopback backend answering at once. Run inside a desktop
 // session.
+#include "benchsupport.h"
 #include "../desktop/desktopsession.h"
 
 #include <backendstandin.h>
@@ -35,13 +36,9 @@
 
 namespace {
 
-class QuietAnalytics : public AnalyticsCollecting
-{
-public:
-    void track(const QString &) override {}
-    void track(const QString &, const QMap<QString, QString> &) override {}
-    QString distinctId() const override { return QStringLiteral("bench"); }
-};
+using bench::median;
+using bench::QuietAnalytics;
+using bench::runUntil;
 
 // The benchmark shows no windows; only the pipeline's own path is measured.
 class SilentRouter : public AppRouting
@@ -55,29 +52,6 @@ public:
     void showToast(const QString &, std::function<void()>, std::chrono::milliseconds) override {}
     void closeOnboardingWindow() override {}
 };
-
-// Runs the event loop until done() holds or the time is up. QTest's waits
-// sleep 10 ms between turns, which would be measured as the program's delay.
-bool runUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(1);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start();
-    loop.exec();
-    return done();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 } // namespace
 
