@@ -89,12 +89,14 @@ AppRouter::WindowHolder AppRouter::makeWindow(Window which)
     WindowHolder window(new QQuickWindow);
     window->setObjectName(identifier(which));
     window->setColor(Look::primaryBackground());
+    // The window manager draws a title bar of its own; the product's name is
+    // what the task bar and window switcher then show.
+    window->setTitle(QStringLiteral("Wugg it!"));
     if (which == Window::FloatingMenu) {
         // No title bar of the window manager: the menu is its content alone,
         // and closes through the router. It still takes the keyboard focus
         // when brought forward.
         window->setFlags(Qt::Dialog | Qt::FramelessWindowHint);
-        window->setTitle(QStringLiteral("Wugg it!"));
     }
 
     QQuickItem *root = m_content ? m_content(which) : nullptr;
@@ -103,15 +105,26 @@ AppRouter::WindowHolder AppRouter::makeWindow(Window which)
     root->setParent(window->contentItem());
     root->setParentItem(window->contentItem());
 
-    QSize size = kFloatingMenuSize;
-    if (which != Window::FloatingMenu) {
-        size = QSize(qRound(root->implicitWidth()), qRound(root->implicitHeight()));
-        if (size.isEmpty())
-            size = kDefaultWindowSize;
-    }
-    window->resize(size);
-    root->setSize(size);
     QQuickWindow *raw = window.get();
+    if (which == Window::FloatingMenu) {
+        window->resize(kFloatingMenuSize);
+        root->setSize(kFloatingMenuSize);
+    } else {
+        // The window is as large as its content, and follows it when the
+        // content changes (signing in or out shows other controls).
+        const auto fit = [raw, root] {
+            QSize size(qRound(root->implicitWidth()), qRound(root->implicitHeight()));
+            if (size.isEmpty())
+                size = kDefaultWindowSize;
+            raw->setMinimumSize(size);
+            raw->setMaximumSize(size);
+            raw->resize(size);
+            root->setSize(size);
+        };
+        fit();
+        connect(root, &QQuickItem::implicitWidthChanged, raw, fit);
+        connect(root, &QQuickItem::implicitHeightChanged, raw, fit);
+    }
     connect(raw, &QWindow::widthChanged, root, [root](int width) { root->setWidth(width); });
     connect(raw, &QWindow::heightChanged, root, [root](int height) { root->setHeight(height); });
     centre(raw);

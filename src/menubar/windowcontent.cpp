@@ -1,6 +1,8 @@
 #include "windowcontent.h"
 
-#include <look.h>
+#include <launchatlogin.h>
+#include <settingsviewmodel.h>
+#include <uimodule.h>
 
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -16,7 +18,7 @@ WindowContent::~WindowContent() = default;
 void WindowContent::registerQmlModules()
 {
     static const bool registered = [] {
-        Look::registerQmlModule();
+        Ui::registerQmlModules();
         qml_register_types_Wugg_Menubar();
         return true;
     }();
@@ -41,22 +43,33 @@ QQmlEngine *WindowContent::engine()
 QQuickItem *WindowContent::make(AppRouter::Window which)
 {
     QUrl source;
+    QVariantMap properties;
+    // Each window has its own model, which goes with the window's content.
+    QObject *model = nullptr;
     switch (which) {
     case AppRouter::Window::FloatingMenu:
         source = QUrl(QStringLiteral("qrc:/qt-project.org/imports/Wugg/Menubar/qml/FloatingMenuView.qml"));
         break;
     case AppRouter::Window::Settings:
+        source = QUrl(QStringLiteral("qrc:/qt-project.org/imports/Wugg/Ui/qml/SettingsView.qml"));
+        model = new SettingsViewModel;
+        properties.insert(QStringLiteral("viewModel"), QVariant::fromValue(model));
+        properties.insert(QStringLiteral("launchAtLogin"), QVariant::fromValue<QObject *>(LaunchAtLogin::shared()));
+        break;
     case AppRouter::Window::Onboarding:
         return nullptr;
     }
     QQmlComponent component(engine(), source);
-    QObject *object = component.create();
+    QObject *object = component.createWithInitialProperties(properties);
     auto *item = qobject_cast<QQuickItem *>(object);
     if (!item) {
         for (const QQmlError &error : component.errors())
             qWarning("window content: %s", qPrintable(error.toString()));
         delete object;
+        delete model;
         return nullptr;
     }
+    if (model)
+        model->setParent(item);
     return item;
 }

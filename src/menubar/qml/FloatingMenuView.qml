@@ -3,6 +3,7 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import Look
 import Wugg.Menubar
+import Wugg.Ui
 
 // The floating prompt menu: search, the prompts, and a footer of key hints.
 // Every key, hover and click goes to the model; the view keeps only the

@@ -25,6 +25,7 @@
 #include <QTest>
 
 #include <chrono>
+#include <functional>
 
 class RecordingAnalytics : public AnalyticsCollecting
 {
@@ -53,6 +54,9 @@ public:
     std::shared_ptr<AuthService> auth;
     std::shared_ptr<GoogleSignIn> googleSignIn;
     std::shared_ptr<GoogleAuthHandler> googleHandler;
+
+    // What a test adds to the container beyond the models' services.
+    std::function<void(Resolver &)> moreServices;
 
     bool start()
     {
@@ -105,6 +109,8 @@ public:
                 .implements<MetadataServing>();
             r.register_<UserService>([httpService] { return std::make_shared<UserService>(httpService); })
                 .implements<UserServing>();
+            if (moreServices)
+                moreServices(r);
         });
     }
 

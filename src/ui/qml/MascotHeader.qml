@@ -1,0 +1,62 @@
+import QtQuick
+import QtQuick.Layouts
+import Look
+import Wugg.Ui
+
+// The mascot over two tilted, slightly overlapping title lines. The mascot
+// says "zorble" on each click.
+ColumnLayout {
+    id: header
+
+    property string firstLine
+    property string secondLine
+
+    spacing: 0
+
+    // Drawn 10 past its 165 by 148 frame on every side.
+    Item {
+        objectName: "mascotFrame"
+        Layout.alignment: Qt.AlignHCenter
+        Layout.preferredWidth: 165
+        Layout.preferredHeight: 148
+
+        Image {
+            objectName: "mascot"
+            anchors.fill: parent
+            anchors.margins: -10
+            source: "qrc:/images/mascot.svg"
+            sourceSize: Qt.size(width, height)
+            fillMode: Image.Stretch
+
+            MouseArea {
+                anchors.fill: parent
+                onClicked: Sounds.play("zorble")
+            }
+        }
+    }
+
+    Column {
+        objectName: "headerTitle"
+        Layout.alignment: Qt.AlignHCenter
+        Layout.topMargin: -24
+        spacing: -10
+        rotation: -10.8
+
+        Repeater {
+            model: [header.firstLine, header.secondLine]
+
+            Text {
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: modelData
+                textFormat: Text.PlainText
+                font.pixelSize: 32
+                font.weight: Font.Black
+                font.italic: true
+                color: "white"
+                // Keeps the letters apart from the mascot they overlap.
+                style: Text.Outline
+                styleColor: Colors.primaryBackground
+            }
+        }
+    }
+}
