@@ -42,11 +42,15 @@ ShortcutRecorder {
     Text {
         id: label
         anchors.centerIn: parent
-        width: Math.min(implicitWidth, parent.width - (clearButton.visible ? clearButton.width + 20 : 12))
+        width: control.compact ? parent.width - 10
+                               : Math.min(implicitWidth, parent.width - (clearButton.visible ? clearButton.width + 20 : 12))
         horizontalAlignment: Text.AlignHCenter
         elide: Text.ElideRight
         text: control.displayText
+        // Narrow, a long combination takes a smaller font before it is cut.
         font.pixelSize: control.compact ? 11 : 13
+        fontSizeMode: control.compact ? Text.HorizontalFit : Text.FixedSize
+        minimumPixelSize: 8
         color: (control.hasShortcut || control.recording) ? control.textColor : control.placeholderColor
     }
 

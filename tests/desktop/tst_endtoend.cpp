@@ -2,7 +2,7 @@
 // user would: text selected in mousepad, the shortcut pressed on the X
 // server, the answer in the document.
 
-#include "desktopsession.h"
+#include "programundertest.h"
 
 #include <backendstandin.h>
 
@@ -12,34 +12,15 @@
 #include <QJsonDocument>
 #include <QSet>
 
+using desktop::activeWindowName;
 using desktop::Mousepad;
+using desktop::press;
+using desktop::screenshot;
+using desktop::type;
+using desktop::visibleWindowsOf;
 using desktop::xdotool;
 
 namespace {
-
-QSet<QByteArray> visibleWindowsOf(const QString &windowClass)
-{
-    const QByteArray out = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                                    QStringLiteral("--class"), windowClass});
-    QSet<QByteArray> windows;
-    for (const QByteArray &line : out.split('\n')) {
-        if (!line.trimmed().isEmpty())
-            windows.insert(line.trimmed());
-    }
-    return windows;
-}
-
-void press(const QString &chord)
-{
-    xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), chord});
-}
-
-QString activeWindowName()
-{
-    return QString::fromUtf8(desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow"),
-                                                                      QStringLiteral("getwindowname")})
-                                 .trimmed());
-}
 
 // The prompt menu's window is titled with the program's name (it shows no
 // title bar); the editor's with its file.
@@ -51,18 +32,6 @@ bool menuHasTheFocus()
 bool editorHasTheFocus()
 {
     return QTest::qWaitFor([] { return activeWindowName().contains(QLatin1String("Mousepad")); }, 5000);
-}
-
-void type(const QString &text)
-{
-    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"), text});
-}
-
-void screenshot(const QString &name)
-{
-    const QString shot = QDir::current().filePath(name);
-    desktop::run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shot});
-    qInfo("screenshot kept at %s", qPrintable(shot));
 }
 
 bool isRunning(const QString &commandLine)
@@ -163,8 +132,7 @@ class TestEndToEnd : public QObject
 
 private:
     BackendStandIn m_backend;
-    QTemporaryDir m_home;
-    QProcess m_program;
+    desktop::ProgramUnderTest m_program{m_backend};
     KeychainOperator m_keychain;
 
     void putTokensInTheKeyring()
@@ -174,37 +142,7 @@ private:
                                     QStringLiteral("tokenStorage"));
     }
 
-    // Starts the program and waits until its menu-bar controller is up (its
-    // construction asks the backend for the version metadata, on a fresh
-    // configuration).
-    // usedBefore: past the first actions, which show the usage hint toast.
-    bool startProgram(bool usedBefore = false)
-    {
-        QDir(m_home.filePath(QStringLiteral("config"))).removeRecursively();
-        if (usedBefore) {
-            QDir().mkpath(m_home.filePath(QStringLiteral("config/Wugg")));
-            QFile conf(m_home.filePath(QStringLiteral("config/Wugg/wuggit.conf")));
-            if (!conf.open(QIODevice::WriteOnly) || conf.write("[General]\nusageCounterKey=100\n") < 0)
-                return false;
-        }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("WUGGIT_BACKEND_URL"), m_backend.url().toString());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
-        m_program.setProcessEnvironment(env);
-        m_program.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_backend.clearRequests();
-        m_program.start(QStringLiteral(WUGGIT_BINARY), {});
-        if (!m_program.waitForStarted(5000))
-            return false;
-        if (!QTest::qWaitFor([this] { return !m_backend.requestsTo(QStringLiteral("metadata/info")).isEmpty(); },
-                             15000))
-            return false;
-        // Let the grabs and the start-up sound settle.
-        QTest::qWait(700);
-        return m_program.state() == QProcess::Running;
-    }
+    bool startProgram(bool usedBefore = false) { return m_program.start(usedBefore); }
 
     // Waits until the program has answered count content requests and had
     // the time to paste (two synthetic keystrokes with their pauses).
@@ -224,17 +162,12 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_backend.listen());
-        QVERIFY(m_home.isValid());
+        QVERIFY(m_program.isValid());
     }
 
     void cleanup()
     {
-        if (m_program.state() != QProcess::NotRunning) {
-            m_program.terminate();
-            if (!m_program.waitForFinished(5000))
-                m_program.kill();
-            m_program.waitForFinished(3000);
-        }
+        m_program.stop();
         m_keychain.deleteKeychainData(QStringLiteral("tokenStorage"));
     }
 

@@ -1,0 +1,198 @@
+// Signing in from the settings window of the real program, as a new user
+// does: tray menu, "Settings", the form typed into or the Google button
+// clicked, then the shortcuts, the launch switch and "Sign Out" of the same
+// window. Controls without a key are reached at their known places in the
+// window, which tst_settingsview pins down.
+
+#include "programundertest.h"
+
+#include <backendstandin.h>
+#include <googleauthstandin.h>
+
+#include <keychainoperator.h>
+
+#include <QDir>
+#include <QRegularExpression>
+
+using desktop::Mousepad;
+using desktop::press;
+using desktop::type;
+using desktop::xdotool;
+
+namespace {
+
+const QString kTokenService = QStringLiteral("tokenStorage");
+const QString kGoogleClientId = QStringLiteral("endtoend.apps.googleusercontent.com");
+
+// Places in the window's content, 400 wide.
+const QPoint kGoogleButton(200, 269);
+const QPoint kRephraseRecorder(338, 323);
+const QPoint kLaunchSwitch(360, 442);
+const QPoint kSignOutButton(200, 505);
+
+QSize geometryOf(const QByteArray &window)
+{
+    const QByteArray out = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                                    QStringLiteral("--shell"), QString::fromLatin1(window)});
+    const auto value = [&](const char *key) {
+        const QRegularExpression line(QStringLiteral("^%1=(\\d+)$").arg(QLatin1String(key)),
+                                      QRegularExpression::MultilineOption);
+        return line.match(QString::fromLatin1(out)).captured(1).toInt();
+    };
+    return QSize(value("WIDTH"), value("HEIGHT"));
+}
+
+void clickAt(const QByteArray &window, QPoint place)
+{
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::fromLatin1(window),
+             QString::number(place.x()), QString::number(place.y()), QStringLiteral("click"), QStringLiteral("1")});
+}
+
+QStringList autostartEntries(const QString &configPath)
+{
+    return QDir(configPath + QStringLiteral("autostart")).entryList({QStringLiteral("*.desktop")}, QDir::Files);
+}
+
+} // namespace
+
+class TestSignIn : public QObject
+{
+    Q_OBJECT
+
+    BackendStandIn m_backend;
+    GoogleAuthStandIn m_google{kGoogleClientId};
+    desktop::ProgramUnderTest m_program{m_backend};
+    KeychainOperator m_keychain;
+    QByteArray m_settings;
+
+    bool sessionStored() { return m_keychain.readKeychainData(kTokenService).has_value(); }
+
+    // Tray icon, its menu, "Settings": the window that then has the focus.
+    bool openSettings()
+    {
+        const QSet<QByteArray> icons = desktop::visibleWindowsOf(QStringLiteral("wuggit"));
+        if (icons.size() != 1) {
+            qWarning("expected the tray icon alone, found %lld windows", qlonglong(icons.size()));
+            return false;
+        }
+        clickAt(*icons.cbegin(), QPoint(8, 8));
+        const bool menuOpen = QTest::qWaitFor(
+            [&] { return desktop::visibleWindowsOf(QStringLiteral("wuggit")).size() > 1; }, 5000);
+        if (!menuOpen)
+            return false;
+        press(QStringLiteral("ctrl+s"));
+        if (!QTest::qWaitFor([] { return desktop::activeWindowName() == QLatin1String("Wugg it!"); }, 10000))
+            return false;
+        m_settings = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed();
+        // The first refresh settles the content.
+        QTest::qWait(1000);
+        return !m_settings.isEmpty();
+    }
+
+    bool fixesInMousepad(const QString &chord, const QString &path)
+    {
+        Mousepad editor;
+        if (!editor.open(QStringLiteral("Teh text.\n"), 1, 0))
+            return false;
+        press(QStringLiteral("shift+End"));
+        const qsizetype before = m_backend.requestsTo(path).size();
+        press(chord);
+        const bool sent = QTest::qWaitFor([&] { return m_backend.requestsTo(path).size() > before; }, 10000);
+        const bool written = sent && QTest::qWaitFor([&] { return editor.contents() != QLatin1String("Teh text.\n"); },
+                                                     10000);
+        if (!written)
+            qWarning("%s sent %s: %d, the editor holds: %s", qPrintable(chord), qPrintable(path), sent,
+                     qPrintable(editor.contents()));
+        return written;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_backend.listen());
+        QVERIFY(m_google.listen());
+        QVERIFY(m_program.isValid());
+    }
+
+    void init() { m_keychain.deleteKeychainData(kTokenService); }
+
+    void cleanup()
+    {
+        m_program.stop();
+        m_keychain.deleteKeychainData(kTokenService);
+    }
+
+    void byEmailThenTheSettingsOfTheSameWindow()
+    {
+        QVERIFY(m_program.start(true));
+        QVERIFY(openSettings());
+        const QSize signedOut = geometryOf(m_settings);
+        QCOMPARE(signedOut.width(), 400);
+
+        // The field has the focus: e-mail, Return, the mailed password, Return.
+        const QString email = QStringLiteral("new.user@example.org");
+        type(email);
+        press(QStringLiteral("Return"));
+        QVERIFY(QTest::qWaitFor([&] { return !m_backend.otpFor(email).isEmpty(); }, 10000));
+        QTest::qWait(500);
+        type(m_backend.otpFor(email));
+        press(QStringLiteral("Return"));
+        QVERIFY(QTest::qWaitFor([&] { return sessionStored(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return geometryOf(m_settings).height() > signedOut.height(); }, 10000));
+        desktop::screenshot(QStringLiteral("signin-signed-in.png"));
+
+        // The shortcuts work at once, without a restart.
+        QVERIFY(fixesInMousepad(QStringLiteral("ctrl+alt+f"), QStringLiteral("content/fix")));
+
+        // A combination recorded for rephrase is the one that works.
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(m_settings)});
+        clickAt(m_settings, kRephraseRecorder);
+        press(QStringLiteral("ctrl+alt+y"));
+        QTest::qWait(500);
+        QVERIFY(fixesInMousepad(QStringLiteral("ctrl+alt+y"), QStringLiteral("content/rephrase")));
+        const qsizetype rephrased = m_backend.requestsTo(QStringLiteral("content/rephrase")).size();
+        {
+            Mousepad editor;
+            QVERIFY(editor.open(QStringLiteral("Old keys.\n"), 1, 0));
+            press(QStringLiteral("shift+End"));
+            press(QStringLiteral("ctrl+alt+r"));
+            QTest::qWait(1500);
+            QCOMPARE(m_backend.requestsTo(QStringLiteral("content/rephrase")).size(), rephrased);
+        }
+
+        // The first start enabled launch at login; the switch turns it off and on.
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::fromLatin1(m_settings)});
+        QCOMPARE(autostartEntries(m_program.configPath()).size(), 1);
+        clickAt(m_settings, kLaunchSwitch);
+        QVERIFY(QTest::qWaitFor([&] { return autostartEntries(m_program.configPath()).isEmpty(); }, 5000));
+        clickAt(m_settings, kLaunchSwitch);
+        QVERIFY(QTest::qWaitFor([&] { return autostartEntries(m_program.configPath()).size() == 1; }, 5000));
+
+        // Signing out wipes the keyring item and brings the form back.
+        clickAt(m_settings, kSignOutButton);
+        QVERIFY(QTest::qWaitFor([&] { return !sessionStored(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return geometryOf(m_settings) == signedOut; }, 10000));
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("auth/logout")).size(), 1);
+    }
+
+    void withGoogleThroughTheBrowser()
+    {
+        QProcessEnvironment google;
+        google.insert(QStringLiteral("WUGGIT_GOOGLE_CLIENT_ID"), kGoogleClientId);
+        google.insert(QStringLiteral("WUGGIT_GOOGLE_AUTHORIZATION_URL"), m_google.authorizationEndpoint().toString());
+        google.insert(QStringLiteral("WUGGIT_GOOGLE_TOKEN_URL"), m_google.tokenEndpoint().toString());
+        google.insert(QStringLiteral("BROWSER"), QStringLiteral(TESTBROWSER_BINARY));
+        QVERIFY(m_program.start(true, google));
+        QVERIFY(openSettings());
+        const QSize signedOut = geometryOf(m_settings);
+
+        clickAt(m_settings, kGoogleButton);
+        QVERIFY(QTest::qWaitFor([&] { return sessionStored(); }, 20000));
+        QVERIFY(m_google.pkceVerified());
+        QVERIFY(QTest::qWaitFor([&] { return geometryOf(m_settings).height() > signedOut.height(); }, 10000));
+        QVERIFY(fixesInMousepad(QStringLiteral("ctrl+alt+f"), QStringLiteral("content/fix")));
+    }
+};
+
+QTEST_MAIN(TestSignIn)
+#include "tst_signin.moc"
