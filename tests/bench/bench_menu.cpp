@@ -24,7 +24,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -36,6 +35,8 @@
 namespace {
 
 using bench::median;
+using bench::residentMegabytes;
+using bench::settle;
 using bench::QuietAnalytics;
 using bench::runUntil;
 
@@ -47,23 +48,6 @@ public:
     bool replaceSelectedText(const QString &) override { return false; }
     void forgetCapture() override {}
 };
-
-void settle(int ms)
-{
-    runUntil([] { return false; }, ms);
-}
-
-double residentMegabytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include <analyticscollecting.h>
 
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -36,6 +37,24 @@ inline bool runUntil(const std::function<bool()> &done, int timeoutMs)
     poll.start();
     loop.exec();
     return done();
+}
+
+// Runs the event loop for that long.
+inline void settle(int ms)
+{
+    runUntil([] { return false; }, ms);
+}
+
+inline double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
 }
 
 inline double median(std::vector<double> v)

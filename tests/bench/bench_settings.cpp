@@ -1,0 +1,106 @@
+// The settings window: from the tray's "Settings" to the window on screen (a
+// frame drawn), the first time and later, and the resident memory that
+// opening and closing it costs. The real router, window content, models and
+// scene graph, signed in against the loopback backend, so that every
+// showing refreshes as it does for a user. Run inside a desktop session.
+#include "benchsupport.h"
+#include "uienvironment.h"
+
+#include <approuter.h>
+#include <toastdispatcher.h>
+#include <windowcontent.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <vector>
+
+using bench::median;
+using bench::residentMegabytes;
+using bench::runUntil;
+using bench::settle;
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    WindowContent::chooseSceneGraph();
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    const int cycles = argc > 1 ? std::max(10, atoi(argv[1])) : 100;
+
+    UiEnvironment env;
+    if (!env.start()) {
+        std::fprintf(stderr, "the stand-ins could not listen\n");
+        return 1;
+    }
+    auto content = std::make_shared<WindowContent>();
+    env.moreServices = [](Resolver &r) {
+        r.register_<ToastDispatcher>([] { return std::make_shared<ToastDispatcher>(); });
+    };
+    env.reset();
+    env.signIn();
+    AppRouter router(Resolver::main(), [content](AppRouter::Window which) { return content->make(which); });
+    settle(1000);
+    const double idleMb = residentMegabytes();
+
+    QElapsedTimer clock;
+    const auto open = [&]() -> double {
+        bool drawn = false;
+        clock.start();
+        router.openSettingsWindow();
+        QQuickWindow *window = router.settingsWindow();
+        if (!window)
+            return -1;
+        const auto connection =
+            QObject::connect(window, &QQuickWindow::frameSwapped, window, [&drawn] { drawn = true; });
+        const bool shown = runUntil([&] { return drawn && window->isExposed(); }, 5000);
+        const double elapsed = double(clock.nsecsElapsed()) / 1e6;
+        QObject::disconnect(connection);
+        // The refresh that the showing started ends before the next close.
+        runUntil([&] { return false; }, 60);
+        return shown ? elapsed : -1;
+    };
+    // The title bar's close button: the router keeps the window.
+    const auto close = [&] {
+        router.settingsWindow()->close();
+        settle(30);
+    };
+
+    const double first = open();
+    close();
+    settle(1000);
+    const double afterFirstMb = residentMegabytes();
+
+    std::vector<double> later;
+    for (int i = 0; i < 20; ++i) {
+        later.push_back(open());
+        close();
+    }
+    settle(1000);
+    const double beforeCyclesMb = residentMegabytes();
+    for (int i = 0; i < cycles; ++i) {
+        if (open() < 0) {
+            std::fprintf(stderr, "opening %d: the window did not show\n", i);
+            return 1;
+        }
+        close();
+    }
+    settle(1500);
+    const double afterCyclesMb = residentMegabytes();
+
+    if (first < 0 || std::any_of(later.begin(), later.end(), [](double t) { return t < 0; })) {
+        std::fprintf(stderr, "the settings window did not show\n");
+        return 1;
+    }
+    std::printf("settings window, \"Settings\" to shown: first %.1f ms (target < 150 ms), later median %.1f ms "
+                "over %zu (target < 30 ms)\n",
+                first, median(later), later.size());
+    std::printf("settings window, resident memory: %.1f MB idle, +%.1f MB after the first opening, +%.2f MB after "
+                "%d more openings and closings (target < 2 MB)\n",
+                idleMb, afterFirstMb - idleMb, afterCyclesMb - beforeCyclesMb, cycles);
+    return 0;
+}
