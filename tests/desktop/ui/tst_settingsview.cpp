@@ -10,6 +10,7 @@
 #include <windowcontent.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCursor>
 #include <QDir>
 #include <QFile>
@@ -203,6 +204,27 @@ private Q_SLOTS:
         QCOMPARE(m_env.requestsTo("auth/request-otp"), 1);
         QCOMPARE(m_env.requestsTo("auth/verify-otp"), 0);
         QCOMPARE(m_window->height(), qRound(root()->implicitHeight()));
+    }
+
+    void aLongPastedAddressIsSentAsPasted()
+    {
+        QVERIFY(open(false));
+        const QString pasted = QString(9988, QLatin1Char('a')) + QStringLiteral("\t@example.org");
+        QGuiApplication::clipboard()->setText(pasted);
+        QTest::keyClick(m_window, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE(fieldText(), pasted);
+        m_env.answer(QStringLiteral("auth/request-otp"), 422, R"({"error":"That is not an e-mail address."})");
+        QTest::keyClick(m_window, Qt::Key_Return);
+        QTRY_COMPARE_WITH_TIMEOUT(m_env.requestsTo("auth/request-otp"), 1, 10000);
+        QCOMPARE(m_env.backend.requestsTo(QStringLiteral("auth/request-otp")).value(0).json.value(
+                     QStringLiteral("email")).toString(),
+                 pasted);
+        // Refused: the form stays in its first step, usable, with the text.
+        QTRY_VERIFY_WITH_TIMEOUT(!loginModel()->property("loading").toBool(), 10000);
+        QVERIFY(!item(QStringLiteral("spamHint"))->isVisible());
+        QCOMPARE(fieldText(), pasted);
+        QVERIFY(item(QStringLiteral("continueButton"))->isEnabled());
+        QCOMPARE(m_window->width(), 400);
     }
 
     void signingInTurnsTheOpenWindowIntoTheSettings()
