@@ -11,6 +11,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace {
@@ -30,6 +32,24 @@ void centre(QWindow *window)
     window->setScreen(screen);
     const QRect area = screen->availableGeometry();
     window->setPosition(area.center() - QPoint(window->width() / 2, window->height() / 2));
+}
+
+// A window that grew past its screen's edge moves back onto it; the window
+// manager would otherwise cut its size instead.
+void keepOnScreen(QWindow *window, QSize size)
+{
+    QScreen *screen = window->screen();
+    if (!screen || !window->isVisible())
+        return;
+    const QRect area = screen->availableGeometry();
+    QRect frame(window->position(), size);
+    if (frame.right() > area.right())
+        frame.moveRight(area.right());
+    if (frame.bottom() > area.bottom())
+        frame.moveBottom(area.bottom());
+    frame.moveTopLeft(QPoint(std::max(frame.left(), area.left()), std::max(frame.top(), area.top())));
+    if (frame.topLeft() != window->position())
+        window->setPosition(frame.topLeft());
 }
 
 void bringForward(QWindow *window)
@@ -116,14 +136,27 @@ AppRouter::WindowHolder AppRouter::makeWindow(Window which)
             QSize size(qRound(root->implicitWidth()), qRound(root->implicitHeight()));
             if (size.isEmpty())
                 size = kDefaultWindowSize;
+            if (size == raw->size() && size == raw->minimumSize())
+                return;
+            // The old limits go first: the window manager checks a resize
+            // against the limits it knows.
+            raw->setMinimumSize(QSize(0, 0));
+            raw->setMaximumSize(QSize((1 << 24) - 1, (1 << 24) - 1));
+            keepOnScreen(raw, size);
+            raw->resize(size);
             raw->setMinimumSize(size);
             raw->setMaximumSize(size);
-            raw->resize(size);
             root->setSize(size);
         };
         fit();
-        connect(root, &QQuickItem::implicitWidthChanged, raw, fit);
-        connect(root, &QQuickItem::implicitHeightChanged, raw, fit);
+        // Width and height change together when the content changes: one
+        // resize, on the next turn of the loop.
+        auto *refit = new QTimer(raw);
+        refit->setSingleShot(true);
+        refit->setInterval(0);
+        connect(refit, &QTimer::timeout, raw, fit);
+        connect(root, &QQuickItem::implicitWidthChanged, refit, qOverload<>(&QTimer::start));
+        connect(root, &QQuickItem::implicitHeightChanged, refit, qOverload<>(&QTimer::start));
     }
     connect(raw, &QWindow::widthChanged, root, [root](int width) { root->setWidth(width); });
     connect(raw, &QWindow::heightChanged, root, [root](int height) { root->setHeight(height); });

@@ -57,7 +57,9 @@ QQuickItem *WindowContent::make(AppRouter::Window which)
         properties.insert(QStringLiteral("launchAtLogin"), QVariant::fromValue<QObject *>(LaunchAtLogin::shared()));
         break;
     case AppRouter::Window::Onboarding:
-        return nullptr;
+        // Makes its own model: it outlives the window only while the router keeps it.
+        source = QUrl(QStringLiteral("qrc:/qt-project.org/imports/Wugg/Ui/qml/OnboardingView.qml"));
+        break;
     }
     QQmlComponent component(engine(), source);
     QObject *object = component.createWithInitialProperties(properties);

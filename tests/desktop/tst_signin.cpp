@@ -2,7 +2,7 @@
 // does: tray menu, "Settings", the form typed into or the Google button
 // clicked, then the shortcuts, the launch switch and "Sign Out" of the same
 // window. Controls without a key are reached at their known places in the
-// window, which tst_settingsview pins down.
+// window, which tst_settingsview pins down. Then the tour's practice field.
 
 #include "programundertest.h"
 
@@ -12,6 +12,7 @@
 #include <keychainoperator.h>
 
 #include <QDir>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 using desktop::Mousepad;
@@ -67,8 +68,8 @@ class TestSignIn : public QObject
 
     bool sessionStored() { return m_keychain.readKeychainData(kTokenService).has_value(); }
 
-    // Tray icon, its menu, "Settings": the window that then has the focus.
-    bool openSettings()
+    // Tray icon, its menu, an entry by its key: the window that then has the focus.
+    bool openFromTrayMenu(const QString &entryKey)
     {
         const QSet<QByteArray> icons = desktop::visibleWindowsOf(QStringLiteral("wuggit"));
         if (icons.size() != 1) {
@@ -80,7 +81,7 @@ class TestSignIn : public QObject
             [&] { return desktop::visibleWindowsOf(QStringLiteral("wuggit")).size() > 1; }, 5000);
         if (!menuOpen)
             return false;
-        press(QStringLiteral("ctrl+s"));
+        press(entryKey);
         if (!QTest::qWaitFor([] { return desktop::activeWindowName() == QLatin1String("Wugg it!"); }, 10000))
             return false;
         m_settings = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed();
@@ -88,6 +89,7 @@ class TestSignIn : public QObject
         QTest::qWait(1000);
         return !m_settings.isEmpty();
     }
+    bool openSettings() { return openFromTrayMenu(QStringLiteral("ctrl+s")); }
 
     bool fixesInMousepad(const QString &chord, const QString &path)
     {
@@ -191,6 +193,30 @@ private Q_SLOTS:
         QVERIFY(m_google.pkceVerified());
         QVERIFY(QTest::qWaitFor([&] { return geometryOf(m_settings).height() > signedOut.height(); }, 10000));
         QVERIFY(fixesInMousepad(QStringLiteral("ctrl+alt+f"), QStringLiteral("content/fix")));
+    }
+
+    void theToursPracticeFieldIsFixedInPlace()
+    {
+        const auto tokens = m_backend.issueTokens();
+        m_keychain.saveKeychainData(QJsonDocument(tokens.toJson()).toJson(QJsonDocument::Compact), kTokenService);
+        QVERIFY(m_program.start(true));
+        QVERIFY(openFromTrayMenu(QStringLiteral("ctrl+h")));
+        QCOMPARE(geometryOf(m_settings).width(), 550);
+
+        // The field has the focus: type, select, fix.
+        type(QStringLiteral("Teh cat sat."));
+        press(QStringLiteral("shift+Home"));
+        press(QStringLiteral("ctrl+alt+f"));
+        QVERIFY(QTest::qWaitFor([&] { return !m_backend.requestsTo(QStringLiteral("content/fix")).isEmpty(); }, 10000));
+        QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).value(0).json.value(QLatin1String("input")),
+                 QStringLiteral("Teh cat sat."));
+        QTest::qWait(1000);
+        desktop::screenshot(QStringLiteral("tour-practice-fixed.png"));
+
+        // What the field holds, copied out as a user would.
+        press(QStringLiteral("ctrl+a"));
+        press(QStringLiteral("ctrl+c"));
+        QVERIFY(QTest::qWaitFor([] { return desktop::clipboardAsSeenByOthers() == "The cat sat."; }, 5000));
     }
 };
 

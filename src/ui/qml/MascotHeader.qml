@@ -3,22 +3,24 @@ import QtQuick.Layouts
 import Look
 import Wugg.Ui
 
-// The mascot over two tilted, slightly overlapping title lines. The mascot
-// says "zorble" on each click.
+// The mascot over two tilted, slightly overlapping title lines, large or
+// compact. The mascot says "zorble" on each click.
 ColumnLayout {
     id: header
 
     property string firstLine
     property string secondLine
+    // The small header over the tour's pages.
+    property bool compact: false
 
     spacing: 0
 
-    // Drawn 10 past its 165 by 148 frame on every side.
+    // Drawn 10 past its frame on every side.
     Item {
         objectName: "mascotFrame"
         Layout.alignment: Qt.AlignHCenter
-        Layout.preferredWidth: 165
-        Layout.preferredHeight: 148
+        Layout.preferredWidth: header.compact ? 45 : 165
+        Layout.preferredHeight: header.compact ? 38 : 148
 
         Image {
             objectName: "mascot"
@@ -38,8 +40,8 @@ ColumnLayout {
     Column {
         objectName: "headerTitle"
         Layout.alignment: Qt.AlignHCenter
-        Layout.topMargin: -24
-        spacing: -10
+        Layout.topMargin: header.compact ? 0 : -24
+        spacing: header.compact ? -4 : -10
         rotation: -10.8
 
         Repeater {
@@ -49,7 +51,7 @@ ColumnLayout {
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: modelData
                 textFormat: Text.PlainText
-                font.pixelSize: 32
+                font.pixelSize: header.compact ? 16 : 32
                 font.weight: Font.Black
                 font.italic: true
                 color: "white"

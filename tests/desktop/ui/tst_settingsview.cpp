@@ -3,6 +3,7 @@
 // the test types and clicks into it.
 
 #include "uienvironment.h"
+#include "viewfixture.h"
 
 #include <approuter.h>
 #include <keyboardshortcuts.h>
@@ -22,34 +23,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
-namespace {
-
-QQuickItem *findItem(QQuickItem *from, const QString &name)
-{
-    if (!from)
-        return nullptr;
-    const QList<QQuickItem *> children = from->childItems();
-    for (QQuickItem *child : children) {
-        if (child->objectName() == name)
-            return child;
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
-QRectF sceneRect(const QQuickItem *item)
-{
-    return item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
-}
-
-// Shown, and with every ancestor shown.
-bool shown(const QQuickItem *item)
-{
-    return item && item->isVisible() && item->opacity() > 0;
-}
-
-} // namespace
+using namespace viewfixture;
 
 class TestSettingsView : public QObject
 {
