@@ -115,32 +115,16 @@ int main(int argc, char **argv)
         settle(30);
     };
 
-    const double first = open();
-    close();
-    settle(1000);
-    const double afterFirstMb = residentMegabytes();
-
-    std::vector<double> later;
-    for (int i = 0; i < 20; ++i) {
-        later.push_back(open());
-        close();
-    }
-    settle(1000);
-    const double beforeCyclesMb = residentMegabytes();
-    for (int i = 0; i < cycles; ++i) {
-        if (open() < 0) {
-            std::fprintf(stderr, "opening %d: the menu did not show with the focus\n", i);
-            return 1;
-        }
-        close();
-    }
-    settle(1500);
-    const double afterCyclesMb = residentMegabytes();
-
-    if (first < 0 || std::any_of(later.begin(), later.end(), [](double t) { return t < 0; })) {
+    const auto openings = bench::measureOpenings(open, close, cycles);
+    if (!openings) {
         std::fprintf(stderr, "the menu did not show with the focus\n");
         return 1;
     }
+    const double first = openings->first;
+    const std::vector<double> &later = openings->later;
+    const double afterFirstMb = openings->afterFirstMb;
+    const double beforeCyclesMb = openings->beforeCyclesMb;
+    const double afterCyclesMb = openings->afterCyclesMb;
     std::printf("prompt menu, key-up to shown with the focus: first opening %.1f ms (target < 100 ms), later "
                 "median %.1f ms over %zu (target < 30 ms)\n",
                 first, median(later), later.size());

@@ -74,32 +74,16 @@ int main(int argc, char **argv)
         settle(30);
     };
 
-    const double first = open();
-    close();
-    settle(1000);
-    const double afterFirstMb = residentMegabytes();
-
-    std::vector<double> later;
-    for (int i = 0; i < 20; ++i) {
-        later.push_back(open());
-        close();
-    }
-    settle(1000);
-    const double beforeCyclesMb = residentMegabytes();
-    for (int i = 0; i < cycles; ++i) {
-        if (open() < 0) {
-            std::fprintf(stderr, "opening %d: the window did not show\n", i);
-            return 1;
-        }
-        close();
-    }
-    settle(1500);
-    const double afterCyclesMb = residentMegabytes();
-
-    if (first < 0 || std::any_of(later.begin(), later.end(), [](double t) { return t < 0; })) {
+    const auto openings = bench::measureOpenings(open, close, cycles);
+    if (!openings) {
         std::fprintf(stderr, "the settings window did not show\n");
         return 1;
     }
+    const double first = openings->first;
+    const std::vector<double> &later = openings->later;
+    const double afterFirstMb = openings->afterFirstMb;
+    const double beforeCyclesMb = openings->beforeCyclesMb;
+    const double afterCyclesMb = openings->afterCyclesMb;
     std::printf("settings window, \"Settings\" to shown: first %.1f ms (target < 150 ms), later median %.1f ms "
                 "over %zu (target < 30 ms)\n",
                 first, median(later), later.size());

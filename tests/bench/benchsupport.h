@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace bench {
@@ -61,6 +62,46 @@ inline double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+// A window opened and closed over and over: the milliseconds to each showing
+// and the resident memory along the way.
+struct Openings
+{
+    double first = -1;
+    std::vector<double> later;
+    double afterFirstMb = 0;
+    double beforeCyclesMb = 0;
+    double afterCyclesMb = 0;
+};
+
+// open() gives the milliseconds to the window shown, or a negative number
+// when it did not show; then close() closes it. The first opening, 20 more
+// timed, then cycles more for the memory. None when an opening failed.
+inline std::optional<Openings> measureOpenings(const std::function<double()> &open,
+                                               const std::function<void()> &close, int cycles)
+{
+    Openings o;
+    o.first = open();
+    close();
+    settle(1000);
+    o.afterFirstMb = residentMegabytes();
+    for (int i = 0; i < 20; ++i) {
+        o.later.push_back(open());
+        close();
+    }
+    settle(1000);
+    o.beforeCyclesMb = residentMegabytes();
+    for (int i = 0; i < cycles; ++i) {
+        if (open() < 0)
+            return std::nullopt;
+        close();
+    }
+    settle(1500);
+    o.afterCyclesMb = residentMegabytes();
+    if (o.first < 0 || std::any_of(o.later.begin(), o.later.end(), [](double t) { return t < 0; }))
+        return std::nullopt;
+    return o;
 }
 
 } // namespace bench

@@ -9,6 +9,8 @@
 #include <systemsound.h>
 #include <windowcontent.h>
 
+#include "../viewfixture.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
@@ -17,6 +19,9 @@
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
+
+using viewfixture::findItem;
+using viewfixture::sceneRect;
 
 namespace {
 
@@ -46,27 +51,6 @@ struct RecordingExecution : PromptExecution
 const QStringList kLabels{QStringLiteral("Fix typo & poor grammar"), QStringLiteral("Rephrase & improve writing"),
                           QStringLiteral("Translate to: ...")};
 const QString kMenuHidden = QStringLiteral("menu hidden");
-
-// Through the visual tree: list rows that are let go leave it at once, while
-// the objects themselves are only deleted later.
-QQuickItem *findItem(QQuickItem *from, const QString &name)
-{
-    if (!from)
-        return nullptr;
-    const QList<QQuickItem *> children = from->childItems();
-    for (QQuickItem *child : children) {
-        if (child->objectName() == name)
-            return child;
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
-QRectF sceneRect(const QQuickItem *item)
-{
-    return item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
-}
 
 QPoint centreOf(const QQuickItem *item)
 {

@@ -3,7 +3,7 @@
 // and talks to the loopback backend.
 
 #include "uienvironment.h"
-#include "viewfixture.h"
+#include "../viewfixture.h"
 
 #include <approuter.h>
 #include <keyboardshortcuts.h>

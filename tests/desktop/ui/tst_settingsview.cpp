@@ -3,7 +3,7 @@
 // the test types and clicks into it.
 
 #include "uienvironment.h"
-#include "viewfixture.h"
+#include "../viewfixture.h"
 
 #include <approuter.h>
 #include <keyboardshortcuts.h>

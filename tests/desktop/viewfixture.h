@@ -6,6 +6,8 @@
 
 namespace viewfixture {
 
+// Through the visual tree: items that are let go (list rows) leave it at
+// once, while the objects themselves are only deleted later.
 inline QQuickItem *findItem(QQuickItem *from, const QString &name)
 {
     if (!from)
