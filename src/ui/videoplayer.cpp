@@ -87,12 +87,7 @@ void VideoPlayerView::start()
 
 void VideoPlayerView::showFrame(const QVideoFrame &frame)
 {
-    // The empty frames around a stop or a seek would blank the item for a
-    // moment at each loop: keep the last picture instead.
-    QImage image = QVideoFrame(frame).toImage();
-    if (image.isNull())
-        return;
-    m_frame = std::move(image);
+    m_frame = QVideoFrame(frame).toImage();
     update();
 }
 
