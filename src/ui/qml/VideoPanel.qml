@@ -36,11 +36,11 @@ Item {
         }
     }
 
-    /*TEMP-VIDEO VideoPlayerView {
+    VideoPlayerView {
         objectName: "videoPlayer"
         anchors.fill: parent
         videoFileName: panel.videoFileName
-    } TEMP-VIDEO*/
+    }
 
     // The corners are cut by a frame in the page's colour: the software
     // renderer has no masks.
