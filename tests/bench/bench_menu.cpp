@@ -120,16 +120,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the menu did not show with the focus\n");
         return 1;
     }
-    const double first = openings->first;
-    const std::vector<double> &later = openings->later;
-    const double afterFirstMb = openings->afterFirstMb;
-    const double beforeCyclesMb = openings->beforeCyclesMb;
-    const double afterCyclesMb = openings->afterCyclesMb;
     std::printf("prompt menu, key-up to shown with the focus: first opening %.1f ms (target < 100 ms), later "
                 "median %.1f ms over %zu (target < 30 ms)\n",
-                first, median(later), later.size());
+                openings->first, median(openings->later), openings->later.size());
     std::printf("prompt menu, resident memory: %.1f MB idle, +%.1f MB after the first opening (target < 25 MB), "
                 "+%.2f MB after %d more openings (target < 2 MB)\n",
-                idleMb, afterFirstMb - idleMb, afterCyclesMb - beforeCyclesMb, cycles);
+                idleMb, openings->afterFirstMb - idleMb, openings->afterCyclesMb - openings->beforeCyclesMb, cycles);
     return 0;
 }

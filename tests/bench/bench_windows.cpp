@@ -79,17 +79,12 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the settings window did not show\n");
         return 1;
     }
-    const double first = openings->first;
-    const std::vector<double> &later = openings->later;
-    const double afterFirstMb = openings->afterFirstMb;
-    const double beforeCyclesMb = openings->beforeCyclesMb;
-    const double afterCyclesMb = openings->afterCyclesMb;
     std::printf("settings window, \"Settings\" to shown: first %.1f ms (target < 150 ms), later median %.1f ms "
                 "over %zu (target < 30 ms)\n",
-                first, median(later), later.size());
+                openings->first, median(openings->later), openings->later.size());
     std::printf("settings window, resident memory: %.1f MB idle, +%.1f MB after the first opening, +%.2f MB after "
                 "%d more openings and closings (target < 2 MB)\n",
-                idleMb, afterFirstMb - idleMb, afterCyclesMb - beforeCyclesMb, cycles);
+                idleMb, openings->afterFirstMb - idleMb, openings->afterCyclesMb - openings->beforeCyclesMb, cycles);
 
     // The tour: its first page plays the first video.
     settle(1500);
