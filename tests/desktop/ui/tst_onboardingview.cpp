@@ -48,7 +48,7 @@ class TestOnboardingView : public QObject
     // After the window has followed a change of its content's size.
     void click(QQuickItem *target)
     {
-        QTest::qWaitFor([this] { return sizeSettled(); }, 5000);
+        QVERIFY2(QTest::qWaitFor([this] { return sizeSettled(); }, 5000), "the window never took its content's size");
         QTest::mouseClick(window(), Qt::LeftButton, {}, sceneRect(target).center().toPoint());
     }
     void type(const QString &text)
