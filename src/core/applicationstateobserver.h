@@ -1,22 +1,11 @@
 #pragma once
 
-#include "applicationstate.h"
+#include <applicationstateobservable.h>
 
 #include <streams.h>
 
 #include <chrono>
 #include <memory>
-
-class ApplicationStateObservable
-{
-public:
-    virtual ~ApplicationStateObservable() = default;
-
-    // A new subscriber receives the current state at once, then every later one.
-    virtual streams::AnyPublisher<ApplicationState> applicationStatePublisher() const = 0;
-    // Sets a new state; success and errors schedule their own return to rest.
-    virtual void updateState(const ApplicationState &state) = 0;
-};
 
 class ApplicationStateObserver : public ApplicationStateObservable,
                                  public std::enable_shared_from_this<ApplicationStateObserver>

@@ -1,6 +1,6 @@
 #include "authservice.h"
 
-#include <applicationstateobserver.h>
+#include <applicationstateobservable.h>
 #include <resolver.h>
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "analyticscollecting.h"
 
-#include <applicationstateobserver.h>
+#include <applicationstateobservable.h>
 
 #include <QNetworkReply>
 #include <QPointer>
