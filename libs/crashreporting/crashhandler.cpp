@@ -10,13 +10,16 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <csetjmp>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -51,6 +54,63 @@ struct HandlerState
 HandlerState g_state;
 std::atomic<int> g_handlingThreads{0};
 bool g_installed = false;
+
+// Lets the reporting thread survive a fault of its own while it reads memory
+// the crash may have ruined (the unwinder following a smashed stack or a
+// wild program counter).
+struct FaultGuard
+{
+    sigjmp_buf resume;
+    volatile sig_atomic_t armed = 0;
+    volatile pid_t thread = 0;
+};
+
+FaultGuard g_guard;
+
+pid_t currentThread()
+{
+    return static_cast<pid_t>(::syscall(SYS_gettid));
+}
+
+// Runs work with the fatal signals unblocked; a fault inside it returns here
+// with false instead of ending the process half-way through the report.
+bool runGuarded(void (*work)(void *), void *argument)
+{
+    sigset_t fatal;
+    sigemptyset(&fatal);
+    for (int signal : kFatalSignals)
+        sigaddset(&fatal, signal);
+    g_guard.thread = currentThread();
+    // Saves the signal mask, so jumping back blocks the fatal signals again.
+    if (sigsetjmp(g_guard.resume, 1) != 0) {
+        g_guard.armed = 0;
+        return false;
+    }
+    g_guard.armed = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    ::pthread_sigmask(SIG_UNBLOCK, &fatal, nullptr);
+    work(argument);
+    ::pthread_sigmask(SIG_BLOCK, &fatal, nullptr);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    g_guard.armed = 0;
+    return true;
+}
+
+volatile std::uintptr_t g_readSink;
+
+void readWord(void *address)
+{
+    g_readSink = *static_cast<const volatile std::uintptr_t *>(address);
+}
+
+bool readable(std::uintptr_t address, std::uintptr_t *value = nullptr)
+{
+    if (!runGuarded(&readWord, reinterpret_cast<void *>(address)))
+        return false;
+    if (value)
+        *value = g_readSink;
+    return true;
+}
 
 class Writer
 {
@@ -197,6 +257,75 @@ void copyProcessMaps(Writer &out)
     ::close(fd);
 }
 
+// Where the interrupted code would have gone on, for a program counter the
+// unwinder cannot read: a call through a wild pointer has just saved it on
+// the stack (x86-64) or in the link register (AArch64). Rewrites the context
+// so the unwinder starts from the caller; the saved registers put it back.
+struct SteppedContext
+{
+    std::uintptr_t pc = 0;
+    std::uintptr_t sp = 0;
+};
+
+bool stepToCaller(void *context, SteppedContext *saved)
+{
+    if (!context)
+        return false;
+    auto *uc = static_cast<ucontext_t *>(context);
+#if defined(__x86_64__)
+    const auto sp = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
+    std::uintptr_t returnAddress = 0;
+    if (!readable(sp, &returnAddress) || returnAddress == 0)
+        return false;
+    saved->pc = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]);
+    saved->sp = sp;
+    uc->uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(returnAddress);
+    uc->uc_mcontext.gregs[REG_RSP] = static_cast<greg_t>(sp + sizeof returnAddress);
+    return true;
+#elif defined(__aarch64__)
+    if (uc->uc_mcontext.regs[30] == 0)
+        return false;
+    saved->pc = uc->uc_mcontext.pc;
+    saved->sp = uc->uc_mcontext.sp;
+    uc->uc_mcontext.pc = uc->uc_mcontext.regs[30];
+    return true;
+#else
+    Q_UNUSED(saved);
+    return false;
+#endif
+}
+
+void restoreContext(void *context, const SteppedContext &saved)
+{
+    auto *uc = static_cast<ucontext_t *>(context);
+#if defined(__x86_64__)
+    uc->uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(saved.pc);
+    uc->uc_mcontext.gregs[REG_RSP] = static_cast<greg_t>(saved.sp);
+#elif defined(__aarch64__)
+    uc->uc_mcontext.pc = saved.pc;
+    uc->uc_mcontext.sp = saved.sp;
+#else
+    Q_UNUSED(uc);
+    Q_UNUSED(saved);
+#endif
+}
+
+void unwindIntoFrames(void *)
+{
+    boost::stacktrace::safe_dump_to(g_state.frames, sizeof g_state.frames);
+}
+
+// The frames unwound so far, also when the unwinder faulted part-way.
+std::size_t unwindGuarded()
+{
+    std::memset(g_state.frames, 0, sizeof g_state.frames);
+    runGuarded(&unwindIntoFrames, nullptr);
+    std::size_t count = 0;
+    while (count < kMaxFrames && g_state.frames[count])
+        ++count;
+    return count;
+}
+
 void writeReport(int signal, const siginfo_t *info, void *context)
 {
     HandlerState &s = g_state;
@@ -218,12 +347,42 @@ void writeReport(int signal, const siginfo_t *info, void *context)
     out.sdec(info ? info->si_code : 0);
     out.str("\n");
     out.hexLine("address", info ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0);
-    out.hexLine("pc", programCounter(context));
+    const std::uintptr_t pc = programCounter(context);
+    out.hexLine("pc", pc);
 
-    const std::size_t stored = boost::stacktrace::safe_dump_to(s.frames, sizeof s.frames);
-    const std::size_t count = stored > 0 ? stored - 1 : 0;
-    out.line("frames", count);
-    for (std::size_t i = 0; i < count; ++i) {
+    SteppedContext stepped;
+    const bool fromCaller = pc != 0 && !readable(pc) && stepToCaller(context, &stepped);
+    const std::uintptr_t resumedAt = programCounter(context);
+    const std::size_t unwound = unwindGuarded();
+    if (fromCaller)
+        restoreContext(context, stepped);
+
+    // From the interrupted frame outwards, without the handler's own. When
+    // the unwinder never got that far, the interrupted frame is all we know.
+    std::size_t first = 0;
+    bool reached = true;
+    if (pc != 0) {
+        first = unwound;
+        for (std::size_t i = 0; i < unwound; ++i) {
+            if (reinterpret_cast<std::uintptr_t>(s.frames[i]) == resumedAt) {
+                first = i;
+                break;
+            }
+        }
+        reached = first < unwound;
+    }
+    std::uintptr_t known[2];
+    std::size_t knownCount = 0;
+    if (fromCaller || !reached)
+        known[knownCount++] = pc;
+    if (fromCaller && !reached)
+        known[knownCount++] = resumedAt;
+    out.line("frames", knownCount + unwound - first);
+    for (std::size_t i = 0; i < knownCount; ++i) {
+        out.hex(known[i]);
+        out.str("\n");
+    }
+    for (std::size_t i = first; i < unwound; ++i) {
         out.hex(reinterpret_cast<std::uintptr_t>(s.frames[i]));
         out.str("\n");
     }
@@ -264,6 +423,10 @@ void restorePreviousHandler(int signal)
 
 void onFatalSignal(int signal, siginfo_t *info, void *context)
 {
+    // A fault while the report is read from damaged memory: back to the
+    // report, which goes on with what it has.
+    if (g_guard.armed && g_guard.thread == currentThread())
+        siglongjmp(g_guard.resume, 1);
     if (g_handlingThreads.fetch_add(1) == 0) {
         const int savedErrno = errno;
         writeReport(signal, info, context);

@@ -322,12 +322,14 @@ void SPUUpdater::finishInstall(bool userInitiated)
     QString appImage;
     if (problem.isEmpty())
         problem = installAppImage(m_downloaded, &appImage);
+    // Installed or not, this copy is done with: a copy that failed would fail
+    // every later attempt too, so the next one downloads afresh.
+    QFile::remove(m_downloaded);
+    m_downloaded.clear();
     if (!problem.isEmpty()) {
         Q_EMIT updateFailed(problem, userInitiated);
         return;
     }
-    QFile::remove(m_downloaded);
-    m_downloaded.clear();
     Q_EMIT installed(appImage);
     m_options.relaunch(appImage);
 }

@@ -1,7 +1,7 @@
 // Crashes on purpose with the crash reporter started, or starts it to
 // deliver what an earlier run left behind.
 //
-//   crashreporting_helper segv|abort|overflow|deliver <database path> <dsn>
+//   crashreporting_helper segv|abort|overflow|wildcall|badstack|deliver <database path> <dsn>
 
 #include "sentrysdk.h"
 
@@ -16,9 +16,13 @@
 [[gnu::noinline]] void wuggHelperCrashByNullWrite();
 [[gnu::noinline]] void wuggHelperAbortOnPurpose();
 [[gnu::noinline]] unsigned wuggHelperRecurseForever(unsigned depth);
+[[gnu::noinline]] void wuggHelperCallThroughGarbage();
+[[gnu::noinline]] void wuggHelperFaultWithBadStackPointer();
 
 int *volatile g_nowhere = nullptr;
 volatile unsigned g_never = UINT_MAX;
+// Below vm.mmap_min_addr, so never mapped.
+void (*volatile g_garbageFunction)() = reinterpret_cast<void (*)()>(0x1230);
 
 void wuggHelperCrashByNullWrite()
 {
@@ -40,13 +44,33 @@ unsigned wuggHelperRecurseForever(unsigned depth)
     return wuggHelperRecurseForever(depth + 1) + static_cast<unsigned char>(pad[depth % sizeof pad]);
 }
 
+void wuggHelperCallThroughGarbage()
+{
+    g_garbageFunction();
+    std::fputs("still alive after the wild call\n", stderr);
+}
+
+// A stack pointer that points nowhere: every frame the unwinder reads above
+// the faulting one is unreadable.
+void wuggHelperFaultWithBadStackPointer()
+{
+#if defined(__x86_64__)
+    asm volatile("movq $0x40, %%rsp\n\t"
+                 "xorl %%ebp, %%ebp\n\t"
+                 "movq $0, (%%rbp)" ::: "memory");
+#else
+    std::fputs("badstack is only written for x86-64\n", stderr);
+    std::exit(5);
+#endif
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("crashhelper"));
     QCoreApplication::setApplicationVersion(QStringLiteral("2.5"));
     if (argc != 4) {
-        std::fputs("usage: crashreporting_helper segv|abort|overflow|deliver <database path> <dsn>\n", stderr);
+        std::fputs("usage: crashreporting_helper segv|abort|overflow|wildcall|badstack|deliver <database path> <dsn>\n", stderr);
         return 2;
     }
     const QString mode = QString::fromLocal8Bit(argv[1]);
@@ -76,6 +100,10 @@ int main(int argc, char **argv)
         wuggHelperAbortOnPurpose();
     else if (mode == u"overflow")
         return static_cast<int>(wuggHelperRecurseForever(0));
+    else if (mode == u"wildcall")
+        wuggHelperCallThroughGarbage();
+    else if (mode == u"badstack")
+        wuggHelperFaultWithBadStackPointer();
     else if (mode == u"deliver")
         return app.exec();
     else

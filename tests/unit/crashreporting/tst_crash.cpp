@@ -74,9 +74,20 @@ private Q_SLOTS:
         QTest::addColumn<int>("signal");
         QTest::addColumn<QString>("function");
         QTest::addColumn<bool>("innermost");
-        QTest::newRow("null write") << "segv" << SIGSEGV << "wuggHelperCrashByNullWrite" << true;
-        QTest::newRow("abort") << "abort" << SIGABRT << "wuggHelperAbortOnPurpose" << false;
-        QTest::newRow("stack overflow") << "overflow" << SIGSEGV << "wuggHelperRecurseForever" << true;
+        QTest::addColumn<bool>("reachesMain");
+        QTest::newRow("null write") << "segv" << SIGSEGV << "wuggHelperCrashByNullWrite" << true << true;
+        QTest::newRow("abort") << "abort" << SIGABRT << "wuggHelperAbortOnPurpose" << false << true;
+        // A stack overflow runs out of frames before it reaches main.
+        QTest::newRow("stack overflow") << "overflow" << SIGSEGV << "wuggHelperRecurseForever" << true << false;
+        // The unwinder cannot read code at a wild address; the crashing
+        // frame is the address itself, its caller the one that made the call.
+        QTest::newRow("call through garbage") << "wildcall" << SIGSEGV << "wuggHelperCallThroughGarbage" << false
+                                              << true;
+#if defined(__x86_64__)
+        // Nothing above the faulting frame can be read.
+        QTest::newRow("bad stack pointer") << "badstack" << SIGSEGV << "wuggHelperFaultWithBadStackPointer"
+                                           << true << false;
+#endif
     }
 
     void crashIsRecordedAndDeliveredAtNextStart()
@@ -85,6 +96,7 @@ private Q_SLOTS:
         QFETCH(int, signal);
         QFETCH(QString, function);
         QFETCH(bool, innermost);
+        QFETCH(bool, reachesMain);
         QTemporaryDir database;
         IngestStandIn ingest;
         QVERIFY(ingest.listen());
@@ -140,8 +152,12 @@ private Q_SLOTS:
         QVERIFY2(crashedAt >= 0, "no frame names the crashing function");
         if (innermost)
             QCOMPARE(crashedAt, frames.size() - 1);
-        // A stack overflow runs out of frames before it reaches main.
-        if (mode != u"overflow")
+        if (mode == u"wildcall") {
+            QCOMPARE(crashedAt, frames.size() - 2);
+            QCOMPARE(frames.last().toObject().value(u"instruction_addr").toString(), QStringLiteral("0x1230"));
+            QVERIFY(!frames.last().toObject().contains(u"package"));
+        }
+        if (reachesMain)
             QVERIFY2(mainAt >= 0 && mainAt < crashedAt, "main is missing or after the crash");
     }
 

@@ -339,7 +339,7 @@ private Q_SLOTS:
         QVERIFY(f.relaunched.isEmpty());
     }
 
-    void backgroundDownloadIsCheckedAgainBeforeInstalling()
+    void alteredDownloadIsRejectedDroppedAndFetchedAgain()
     {
         UpdaterFixture f;
         const auto release = signedRelease(f.keys, QStringLiteral("120"));
@@ -356,13 +356,25 @@ private Q_SLOTS:
         QVERIFY(found.wait());
 
         // Someone alters the cached package after it was verified.
-        writeFile(updater->downloadedPackage(), QByteArray(release.bytes).replace('x', 'z'));
+        const QString cached = updater->downloadedPackage();
+        writeFile(cached, QByteArray(release.bytes).replace('x', 'z'));
         QSignalSpy failed(updater, &SPUUpdater::updateFailed);
+        QSignalSpy installed(updater, &SPUUpdater::installed);
         controller->windowModel()->install();
         QCOMPARE(failed.size(), 1);
         QVERIFY(failed.first().at(0).toString().contains(QStringLiteral("signature")));
         QCOMPARE(readAll(appImage), QByteArray("old"));
         QCOMPARE(f.feed.downloadRequests(), 1); // the cached copy was the one judged
+        // ...and it is not offered to the next attempt.
+        QVERIFY(!QFileInfo::exists(cached));
+        QVERIFY(updater->downloadedPackage().isEmpty());
+
+        controller->windowModel()->install();
+        QVERIFY(installed.wait());
+        QCOMPARE(f.feed.downloadRequests(), 2);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(readAll(appImage), release.bytes);
+        QCOMPARE(f.relaunched, QStringList{appImage});
     }
 };
 
