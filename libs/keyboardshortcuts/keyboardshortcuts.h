@@ -90,10 +90,6 @@ void disableGlobalShortcuts();
 void enableGlobalShortcuts();
 bool globalShortcutsEnabled();
 
-// Registers the QML module "KeyboardShortcuts" (Recorder); call before
-// loading QML that imports it.
-void registerQmlModule();
-
 class Notifier : public QObject
 {
     Q_OBJECT

@@ -5,7 +5,18 @@
 #include <QKeyEvent>
 #include <QKeySequence>
 
+void qml_register_types_KeyboardShortcuts();
+
 namespace KeyboardShortcuts {
+
+void registerQmlModule()
+{
+    static bool registered = false;
+    if (!registered) {
+        qml_register_types_KeyboardShortcuts();
+        registered = true;
+    }
+}
 
 ShortcutRecorder::ShortcutRecorder(QQuickItem *parent) : QQuickItem(parent)
 {

@@ -10,6 +10,10 @@
 
 namespace KeyboardShortcuts {
 
+// Registers the QML module "KeyboardShortcuts" (Recorder); call before
+// loading QML that imports it.
+void registerQmlModule();
+
 class ShortcutRecorder : public QQuickItem
 {
     Q_OBJECT

@@ -1,10 +1,5 @@
 #include "spustandardupdatercontroller.h"
 
-#include <QQmlApplicationEngine>
-#include <QQuickWindow>
-#include <QUrl>
-
-void qml_register_types_WuggUpdater();
 
 SPUStandardUpdaterController::SPUStandardUpdaterController(bool startingUpdater, SPUUpdaterDelegate *updaterDelegate,
                                                            SPUStandardUserDriverDelegate *userDriverDelegate,
@@ -12,7 +7,7 @@ SPUStandardUpdaterController::SPUStandardUpdaterController(bool startingUpdater,
     : QObject(parent)
     , m_updaterDelegate(updaterDelegate)
     , m_userDriverDelegate(userDriverDelegate)
-    , m_showWindows(options.showWindows)
+    , m_makeWindows(options.showWindows ? options.makeWindows : nullptr)
 {
     const QString currentVersion = options.currentVersion;
     m_updater = new SPUUpdater(std::move(options), this);
@@ -67,15 +62,6 @@ void SPUStandardUpdaterController::showMessage(const QString &title, const QStri
 
 void SPUStandardUpdaterController::ensureWindows()
 {
-    if (!m_showWindows || m_engine)
-        return;
-    static const bool registered = [] {
-        qml_register_types_WuggUpdater();
-        return true;
-    }();
-    Q_UNUSED(registered)
-    m_engine = std::make_unique<QQmlApplicationEngine>();
-    m_engine->setInitialProperties({{QStringLiteral("driver"), QVariant::fromValue<QObject *>(m_model)}});
-    for (const char *file : {"UpdateWindow.qml", "UpdateMessage.qml"})
-        m_engine->load(QUrl(QStringLiteral("qrc:/qt-project.org/imports/WuggUpdater/") + QLatin1String(file)));
+    if (m_makeWindows && !m_windows)
+        m_windows = m_makeWindows(m_model);
 }

@@ -7,7 +7,6 @@
 
 #include <memory>
 
-class QQmlApplicationEngine;
 
 // The updater together with its standard windows: the update offer and a
 // small dialog for "up to date" and errors.
@@ -45,6 +44,6 @@ private:
     SPUStandardUserDriverDelegate *m_userDriverDelegate = nullptr;
     SPUUpdater *m_updater = nullptr;
     UpdateWindowModel *m_model = nullptr;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
-    bool m_showWindows = true;
+    std::unique_ptr<QObject> m_windows;
+    std::function<std::unique_ptr<QObject>(UpdateWindowModel *)> m_makeWindows;
 };

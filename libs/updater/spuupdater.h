@@ -47,6 +47,8 @@ public:
     }
 };
 
+class UpdateWindowModel;
+
 struct SPUUpdaterOptions
 {
     QUrl feedUrl;                 // https, or http on loopback
@@ -60,8 +62,11 @@ struct SPUUpdaterOptions
     QNetworkAccessManager *network = nullptr; // optional; one is made when null
     // Starts the replaced AppImage and quits; tests swap it out.
     std::function<void(const QString &appImage)> relaunch;
-    // False keeps the QML windows from being created (the model still updates).
+    // False keeps the windows from being created (the model still updates).
     bool showWindows = true;
+    // Makes the update offer and message windows bound to the model, and
+    // owns them; without it no window is made.
+    std::function<std::unique_ptr<QObject>(UpdateWindowModel *model)> makeWindows;
 };
 
 class SPUUpdater : public QObject

@@ -5,15 +5,12 @@
 #include <QObject>
 #include <QString>
 #include <QUrl>
-#include <QtQml/qqmlregistration.h>
 
 // What the update window and the message dialog show. The QML only binds
 // to this, so tests can press the buttons through it.
 class UpdateWindowModel : public QObject
 {
     Q_OBJECT
-    QML_ELEMENT
-    QML_UNCREATABLE("Provided by the updater")
     Q_PROPERTY(bool windowVisible READ windowVisible NOTIFY changed)
     Q_PROPERTY(bool takesFocus READ takesFocus NOTIFY changed)
     Q_PROPERTY(QString version READ version NOTIFY changed)

@@ -6,7 +6,6 @@
 #include <buildconfig.h>
 #include <platform.h>
 #include <resolver.h>
-#include <windowcontent.h>
 
 #include <QTimer>
 
@@ -33,7 +32,6 @@ MendoraApp::MendoraApp(int &argc, char **argv) : m_application(preferX11(argc), 
     QApplication::setDesktopFileName(QString::fromLatin1(BuildConfig::kAppId));
     // A tray program: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    WindowContent::chooseSceneGraph();
 
     platform::quitOnTerminationSignals(m_application);
 

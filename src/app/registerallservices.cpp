@@ -3,7 +3,6 @@
 #include <accessibilityhandler.h>
 #include <analyticscollector.h>
 #include <applicationstateobserver.h>
-#include <approuter.h>
 #include <authservice.h>
 #include <backend.h>
 #include <clipboardaccessor.h>
@@ -15,17 +14,15 @@
 #include <hotkeylistener.h>
 #include <keyboardeventsimulator.h>
 #include <keychainoperator.h>
-#include <loginviewmodel.h>
 #include <metadataservice.h>
 #include <promptexecutor.h>
 #include <resolver.h>
 #include <textextractor.h>
-#include <toastdispatcher.h>
 #include <tokenrefresher.h>
 #include <tokenstorage.h>
 #include <userdefaults.h>
 #include <userservice.h>
-#include <windowcontent.h>
+#include <windowsmodule.h>
 #include <worker.h>
 
 
@@ -57,10 +54,8 @@ void registerAllServices(Resolver &resolver)
             })
         .implements<corvane::HTTPServing>();
 
-    resolver.register_<AppRouter>([content = std::make_shared<WindowContent>()] {
-                return std::make_shared<AppRouter>(Resolver::main(),
-                                                   [content](AppRouter::Window which) { return content->make(which); });
-            })
+    // The windows load with the first of them.
+    resolver.register_<DeferredRouter>([] { return std::make_shared<DeferredRouter>(Resolver::main()); })
         .implements<AppRouting>()
         .scope(Scope::Shared);
 
@@ -131,8 +126,4 @@ void registerAllServices(Resolver &resolver)
         .implements<AnalyticsCollecting>()
         .scope(Scope::Application);
 
-    resolver.register_<ToastDispatcher>([] { return std::make_shared<ToastDispatcher>(); });
-
-    // A new model for every sign-in form.
-    resolver.register_<LoginViewModel>([] { return std::make_shared<LoginViewModel>(); });
 }

@@ -1,28 +1,63 @@
 #include "systemsound.h"
 
 #include <QCoreApplication>
-#include <QSoundEffect>
-#include <QUrl>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
 
 SystemSound &SystemSound::zorble()
 {
-    static auto *sound = new SystemSound(QStringLiteral("qrc:/sounds/zorble.wav"));
+    static auto *sound = new SystemSound(QStringLiteral(":/sounds/zorble.wav"), QStringLiteral("zorble.wav"));
     return *sound;
 }
 
-SystemSound::SystemSound(const QString &resource) : m_resource(resource)
+QStringList SystemSound::players()
 {
-    // Lives as long as the application object; the effect is made on first use.
+    return {QStringLiteral("pw-play"), QStringLiteral("paplay"), QStringLiteral("aplay")};
+}
+
+SystemSound::SystemSound(const QString &resource, const QString &fileName) : m_resource(resource), m_fileName(fileName)
+{
+    // Lives as long as the application object.
     if (auto *app = QCoreApplication::instance())
         setParent(app);
 }
 
+QString SystemSound::soundFile()
+{
+    if (!m_file.isEmpty() && QFile::exists(m_file))
+        return m_file;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/sounds");
+    const QString path = folder + QLatin1Char('/') + m_fileName;
+    QFile resource(m_resource);
+    if (!resource.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray data = resource.readAll();
+    QFile existing(path);
+    if (!existing.open(QIODevice::ReadOnly) || existing.readAll() != data) {
+        // Written whole or not at all: a player never opens half a file.
+        QSaveFile file(path);
+        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(data) != data.size()
+            || !file.commit())
+            return {};
+    }
+    m_file = path;
+    return m_file;
+}
+
 void SystemSound::play()
 {
-    if (!m_effect) {
-        m_effect = new QSoundEffect(this);
-        m_effect->setSource(QUrl(m_resource));
+    QString player;
+    for (const QString &candidate : players()) {
+        player = QStandardPaths::findExecutable(candidate);
+        if (!player.isEmpty())
+            break;
     }
-    m_effect->play();
+    const QString file = player.isEmpty() ? QString() : soundFile();
+    // Detached: nothing waits for the player, and it never outlives its sound by much.
+    if (!file.isEmpty() && !QProcess::startDetached(player, {file}))
+        qDebug("Cannot start %s to play a sound", qPrintable(player));
     Q_EMIT played();
 }

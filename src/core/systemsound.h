@@ -2,11 +2,13 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
-class QSoundEffect;
-
-// A short sound of the program's own, played from its resources. Without an
-// audio device it stays silent; that is never an error.
+// A short sound of the program's own, played from its resources by the
+// desktop's sound player (PipeWire's, PulseAudio's or ALSA's command-line
+// player): the tray program never loads an audio stack of its own for one
+// short sound, and the player is gone once it has played. Without a player
+// or an audio device it stays silent; that is never an error.
 class SystemSound : public QObject
 {
     Q_OBJECT
@@ -15,6 +17,9 @@ public:
     // The program's feedback sound.
     static SystemSound &zorble();
 
+    // The players tried, in order; the first found on PATH plays.
+    static QStringList players();
+
     void play();
 
 Q_SIGNALS:
@@ -22,7 +27,11 @@ Q_SIGNALS:
     void played();
 
 private:
-    explicit SystemSound(const QString &resource);
+    SystemSound(const QString &resource, const QString &fileName);
+    // The sound as a file a player can open, written on first use.
+    QString soundFile();
+
     QString m_resource;
-    QSoundEffect *m_effect = nullptr;
+    QString m_fileName;
+    QString m_file;
 };

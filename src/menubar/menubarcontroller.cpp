@@ -1,6 +1,7 @@
 #include "menubarcontroller.h"
 
 #include "approuting.h"
+#include "windowsmodule.h"
 
 #include <analyticscollecting.h>
 #include <applicationstateobserver.h>
@@ -121,6 +122,10 @@ MenuBarController::Environment MenuBarController::defaultEnvironment()
     environment.updaterOptions.publicEdKey = QString::fromLatin1(BuildConfig::kUpdatePublicKey);
     environment.updaterOptions.cacheFolder =
         QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/updates");
+    environment.updaterOptions.makeWindows = [](UpdateWindowModel *model) -> std::unique_ptr<QObject> {
+        const WindowsModule::Entries *windows = WindowsModule::load();
+        return std::unique_ptr<QObject>(windows ? windows->makeUpdateWindows(model) : nullptr);
+    };
     return environment;
 }
 

@@ -1,6 +1,9 @@
 // Start-up time, idle memory and idle wake-ups of the program.
 //
-// bench_startup <probe> [runs] [idle-seconds]
+// bench_startup <probe> <floor-probe> [runs] [idle-seconds] [silent-keyring]
+//
+// Every figure is given against the floor of the stack: a bare Qt tray
+// program of the same packages, run alternately with the program.
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -8,6 +11,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <optional>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -52,67 +56,138 @@ double cpuSeconds(qint64 pid, long ticksPerSecond)
     return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(ticksPerSecond);
 }
 
+struct Started
+{
+    double idleMs = -1;
+    double trayMs = -1;
+};
+
+// Starts probe and reads its two clock lines; the process is left running.
+std::optional<Started> start(QProcess &program, const QString &probe, const QStringList &arguments = {})
+{
+    Started started;
+    const double before = monotonicSeconds();
+    program.start(probe, arguments);
+    for (double *field : {&started.idleMs, &started.trayMs}) {
+        if (!program.canReadLine() && !program.waitForReadyRead(40000)) {
+            std::fprintf(stderr, "%s: no %s line\n", qPrintable(probe), field == &started.idleMs ? "idle" : "tray");
+            return std::nullopt;
+        }
+        const QByteArray line = program.readLine().trimmed();
+        const QByteArray expected = field == &started.idleMs ? "idle " : "tray ";
+        if (!line.startsWith(expected)) {
+            std::fprintf(stderr, "%s: unexpected output: %s\n", qPrintable(probe), line.constData());
+            return std::nullopt;
+        }
+        *field = (line.mid(5).toDouble() - before) * 1000.0;
+    }
+    return started;
+}
+
+void stop(QProcess &program, bool mustQuitCleanly)
+{
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    if (!program.waitForFinished(10000))
+        program.kill();
+    if (mustQuitCleanly && (program.exitStatus() != QProcess::NormalExit || program.exitCode() != 0)) {
+        std::fprintf(stderr, "the program did not quit cleanly on SIGTERM\n");
+        std::exit(1);
+    }
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+struct Idle
+{
+    long rssKb = -1;
+    long wakeups = -1;
+    long threads = -1;
+};
+
+// Lets start-up work settle, then watches the idle process.
+Idle watchIdle(const QProcess &program, int idleSeconds)
+{
+    Idle idle;
+    QThread::sleep(3);
+    idle.rssKb = statusField(program.processId(), "VmRSS");
+    idle.threads = statusField(program.processId(), "Threads");
+    const long switchesBefore = statusField(program.processId(), "voluntary_ctxt_switches");
+    QThread::sleep(static_cast<unsigned long>(idleSeconds));
+    idle.wakeups = statusField(program.processId(), "voluntary_ctxt_switches") - switchesBefore;
+    return idle;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <probe> [runs] [idle-seconds]\n", argv[0]);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <probe> <floor-probe> [runs] [idle-seconds] [silent-keyring]\n", argv[0]);
         return 2;
     }
     const QString probe = QString::fromLocal8Bit(argv[1]);
-    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
-    const int idleSeconds = argc > 3 ? std::max(1, atoi(argv[3])) : 65;
+    const QString floorProbe = QString::fromLocal8Bit(argv[2]);
+    const int runs = argc > 3 ? std::max(1, atoi(argv[3])) : 10;
+    const int idleSeconds = argc > 4 ? std::max(1, atoi(argv[4])) : 65;
+    const QString silentKeyring = argc > 5 ? QString::fromLocal8Bit(argv[5]) : QString();
 
     QTemporaryDir home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
         env.insert(QString::fromLatin1(var), home.path());
 
-    std::vector<double> startMs;
-    std::vector<double> trayMs;
-    long rssKb = -1;
-    long wakeups = -1;
+    // Alternated, so that a noisy neighbour costs both alike.
+    std::vector<double> idleMs, trayMs, floorIdleMs, floorTrayMs;
     for (int i = 0; i < runs; ++i) {
+        for (const bool isFloor : {true, false}) {
+            QProcess program;
+            program.setProcessEnvironment(env);
+            program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            const auto started = start(program, isFloor ? floorProbe : probe);
+            if (!started)
+                return 1;
+            (isFloor ? floorIdleMs : idleMs).push_back(started->idleMs);
+            (isFloor ? floorTrayMs : trayMs).push_back(started->trayMs);
+            stop(program, !isFloor);
+        }
+    }
+
+    Idle idle, floorIdle;
+    for (const bool isFloor : {true, false}) {
         QProcess program;
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const double before = monotonicSeconds();
-        program.start(probe);
-        if (!program.waitForStarted(5000) || !program.waitForReadyRead(10000)) {
-            std::fprintf(stderr, "the program did not reach its event loop\n");
+        if (!start(program, isFloor ? floorProbe : probe))
             return 1;
-        }
-        const QByteArray line = program.readLine().trimmed();
-        if (!line.startsWith("idle ")) {
-            std::fprintf(stderr, "unexpected output: %s\n", line.constData());
-            return 1;
-        }
-        startMs.push_back((line.mid(5).toDouble() - before) * 1000.0);
-        if (!program.canReadLine() && !program.waitForReadyRead(10000)) {
-            std::fprintf(stderr, "the tray never showed the icon\n");
-            return 1;
-        }
-        const QByteArray trayLine = program.readLine().trimmed();
-        if (!trayLine.startsWith("tray ")) {
-            std::fprintf(stderr, "unexpected output: %s\n", trayLine.constData());
-            return 1;
-        }
-        trayMs.push_back((trayLine.mid(5).toDouble() - before) * 1000.0);
+        (isFloor ? floorIdle : idle) = watchIdle(program, idleSeconds);
+        stop(program, !isFloor);
+    }
 
-        if (i == runs - 1) {
-            // Let start-up work settle, then watch the idle process.
-            QThread::sleep(3);
-            rssKb = statusField(program.processId(), "VmRSS");
-            const long switchesBefore = statusField(program.processId(), "voluntary_ctxt_switches");
-            QThread::sleep(static_cast<unsigned long>(idleSeconds));
-            wakeups = statusField(program.processId(), "voluntary_ctxt_switches") - switchesBefore;
-        }
-        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-        if (!program.waitForFinished(10000) || program.exitCode() != 0) {
-            std::fprintf(stderr, "the program did not quit cleanly on SIGTERM\n");
-            return 1;
+    // The tray with a keyring that takes the Secret Service's name and never answers.
+    std::vector<double> silentTrayMs;
+    if (!silentKeyring.isEmpty()) {
+        for (int i = 0; i < std::min(runs, 3); ++i) {
+            QProcess keyring;
+            keyring.start(silentKeyring);
+            if (!keyring.waitForReadyRead(10000) || !keyring.readLine().startsWith("ready")) {
+                std::fprintf(stderr, "the silent keyring did not start\n");
+                return 1;
+            }
+            QProcess program;
+            program.setProcessEnvironment(env);
+            program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            const auto started = start(program, probe);
+            if (!started)
+                return 1;
+            silentTrayMs.push_back(started->trayMs);
+            stop(program, true);
+            keyring.kill();
+            keyring.waitForFinished();
         }
     }
 
@@ -122,29 +197,31 @@ int main(int argc, char **argv)
         QProcess program;
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        program.start(probe, {QStringLiteral("--blink")});
-        while (program.waitForReadyRead(10000)) {
-            if (program.readAll().contains("tray "))
-                break;
-        }
+        if (!start(program, probe, {QStringLiteral("--blink")}))
+            return 1;
         QThread::sleep(2);
         const long ticks = sysconf(_SC_CLK_TCK);
         const double before = cpuSeconds(program.processId(), ticks);
         const double wallBefore = monotonicSeconds();
         QThread::sleep(static_cast<unsigned long>(std::min(idleSeconds, 20)));
         blinkCpuPercent = (cpuSeconds(program.processId(), ticks) - before) / (monotonicSeconds() - wallBefore) * 100.0;
-        ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-        program.waitForFinished(10000);
+        stop(program, true);
     }
 
-    std::sort(startMs.begin(), startMs.end());
-    std::sort(trayMs.begin(), trayMs.end());
-    std::printf("start to idle event loop: median %.1f ms, min %.1f ms, max %.1f ms over %d runs (target < 100 ms)\n",
-                startMs[startMs.size() / 2], startMs.front(), startMs.back(), runs);
-    std::printf("start to tray icon shown: median %.1f ms, min %.1f ms, max %.1f ms (target < 200 ms)\n",
-                trayMs[trayMs.size() / 2], trayMs.front(), trayMs.back());
-    std::printf("idle resident memory with the tray icon: %.1f MB (target < 50 MB)\n", double(rssKb) / 1024.0);
+    const double floorTray = median(floorTrayMs);
+    std::printf("start to idle event loop: median %.1f ms, floor %.1f ms: %.2f x the floor (%d alternated runs)\n",
+                median(idleMs), median(floorIdleMs), median(idleMs) / median(floorIdleMs), runs);
+    std::printf("start to tray icon shown: median %.1f ms, floor %.1f ms: %.2f x the floor (target <= 1.3)\n",
+                median(trayMs), floorTray, median(trayMs) / floorTray);
+    if (!silentTrayMs.empty())
+        std::printf("start to tray icon, keyring never answers: median %.1f ms: %.2f x the floor (target <= 1.3)\n",
+                    median(silentTrayMs), median(silentTrayMs) / floorTray);
+    std::printf("idle resident memory: %.1f MB, floor %.1f MB: %.2f x the floor (target <= 1.3)\n",
+                double(idle.rssKb) / 1024.0, double(floorIdle.rssKb) / 1024.0,
+                double(idle.rssKb) / double(floorIdle.rssKb));
+    std::printf("threads at idle: %ld, floor %ld\n", idle.threads, floorIdle.threads);
+    std::printf("idle wake-ups: %ld in %d s, floor %ld (target: at most one a minute)\n", idle.wakeups, idleSeconds,
+                floorIdle.wakeups);
     std::printf("CPU while the icon blinks every 0.2 s: %.2f %% of one core (target < 1 %%)\n", blinkCpuPercent);
-    std::printf("idle wake-ups: %ld in %d s (target: at most one a minute)\n", wakeups, idleSeconds);
     return 0;
 }

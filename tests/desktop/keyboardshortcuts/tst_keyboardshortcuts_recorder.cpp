@@ -2,7 +2,7 @@
 // from key events, and that recording keeps global shortcuts quiet.
 
 #include "fakekeyboard.h"
-#include "keyboardshortcuts.h"
+#include "shortcutrecorder.h"
 
 #include <QGuiApplication>
 #include <QQmlComponent>

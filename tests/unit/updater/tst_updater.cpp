@@ -4,6 +4,8 @@
 
 #include "updatertesting.h"
 
+#include <updatewindow.h>
+
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QWindow>
@@ -165,6 +167,7 @@ private Q_SLOTS:
         f.offer(QStringLiteral("120"));
         auto o = f.options();
         o.showWindows = true;
+        o.makeWindows = UpdateWindow::make;
         auto controller = f.makeController(o, false);
         QVERIFY(userCheck(*controller));
 
