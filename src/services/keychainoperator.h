@@ -4,8 +4,8 @@
 
 // The keychain of the session: the Secret Service over D-Bus, through
 // QtKeychain. Each service name holds one item under the program's account.
-// The calls block their caller until the keychain answered; they never run
-// an event loop on the caller's thread. Nothing is ever written anywhere
+// The calls block their caller until the keychain answered (all but
+// readKeychainDataLater); they never run an event loop on the caller's thread. Nothing is ever written anywhere
 // else: without a Secret Service nothing is stored, and the program says so
 // once per run.
 class KeychainOperator : public KeychainOperating
@@ -16,8 +16,12 @@ public:
     // A call the keychain has not answered by then counts as failed (an
     // unlock prompt left open, a hung daemon).
     static constexpr int kTimeoutMs = 30000;
+    // A read left unanswered this long makes the program say so (and the
+    // token store stop waiting for it); its answer still counts when it comes.
+    static constexpr int kSlowAnswerMs = 5000;
 
     void saveKeychainData(const QByteArray &data, const QString &service) override;
     std::optional<QByteArray> readKeychainData(const QString &service) override;
+    void readKeychainDataLater(const QString &service, std::function<void(std::optional<QByteArray>)> done) override;
     void deleteKeychainData(const QString &service) override;
 };
