@@ -5,9 +5,10 @@
 // The keychain of the session: the Secret Service over D-Bus, through
 // QtKeychain. Each service name holds one item under the program's account.
 // The calls block their caller until the keychain answered (all but
-// readKeychainDataLater); they never run an event loop on the caller's thread. Nothing is ever written anywhere
-// else: without a Secret Service nothing is stored, and the program says so
-// once per run.
+// readKeychainDataLater); they never run an event loop on the caller's
+// thread. Nothing is ever written anywhere else: without a usable keychain
+// nothing is stored, and the program says why once per run (no Secret
+// Service, a locked keyring, or one that does not answer).
 class KeychainOperator : public KeychainOperating
 {
 public:
