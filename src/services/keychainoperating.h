@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <optional>
 
 // Secret items of the user's keychain, one per service name. Failures are
@@ -17,6 +18,11 @@ public:
 
     virtual void saveKeychainData(const QByteArray &data, const QString &service) = 0;
     virtual std::optional<QByteArray> readKeychainData(const QString &service) = 0;
+    // The same read without waiting for it: done gets what readKeychainData
+    // would have given, on the main thread, whenever the keychain answers
+    // (never, if it never does). Calls made after it are queued behind it.
+    virtual void readKeychainDataLater(const QString &service,
+                                       std::function<void(std::optional<QByteArray>)> done) = 0;
     virtual void deleteKeychainData(const QString &service) = 0;
 
     // The stored item decoded from JSON; none when it is missing or does not

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QSemaphore>
 #include <QThread>
+#include <QTimer>
 
 #include <qt6keychain/keychain.h>
 
@@ -23,7 +24,9 @@ namespace {
 enum class Outcome {
     done,
     notFound,
-    noKeychain, // nobody answers for the keychain, or it refused us
+    noService, // no Secret Service on the bus (or no bus at all)
+    locked,    // the keyring is locked and stays so: the unlock was declined
+    silent,    // the keychain has not answered
     failed,
 };
 
@@ -37,16 +40,41 @@ struct Call
     bool abandoned = false;
     Outcome outcome = Outcome::failed;
     QByteArray data;
+    // Set for a call nobody waits for: gets the result on the main thread.
+    std::function<void(Outcome, QByteArray)> then;
 };
 
-void tellNoKeychainOnce()
+// Tells the user once per run and reason why the keychain is of no use, in
+// the log and as a desktop notification.
+void tellNoKeychainOnce(Outcome why)
 {
-    static std::atomic_flag told;
-    if (told.test_and_set())
+    static std::atomic_flag toldNoService, toldLocked, toldSilent;
+    QString summary, body;
+    switch (why) {
+    case Outcome::noService:
+        if (toldNoService.test_and_set())
+            return;
+        summary = QStringLiteral("Wugg it! cannot reach a keychain");
+        body = QStringLiteral("There is no Secret Service on the session bus, so your sign-in is not saved: you "
+                              "stay signed in for this run only.");
+        break;
+    case Outcome::locked:
+        if (toldLocked.test_and_set())
+            return;
+        summary = QStringLiteral("Wugg it! cannot use your keyring");
+        body = QStringLiteral("The keyring is locked, or unlocking it was declined: a saved sign-in cannot be read "
+                              "and a new one is not saved.");
+        break;
+    case Outcome::silent:
+        if (toldSilent.test_and_set())
+            return;
+        summary = QStringLiteral("Your keyring has not answered Wugg it!");
+        body = QStringLiteral("You are signed out for now. If the keyring answers later (once unlocked, for "
+                              "example), a saved sign-in is used then.");
+        break;
+    default:
         return;
-    const QString summary = QStringLiteral("Wugg it! cannot reach a keychain");
-    const QString body = QStringLiteral("No Secret Service answered, so your sign-in is not saved: you stay signed in "
-                                        "for this run only and need to sign in again after Wugg it! restarts.");
+    }
     qWarning("%s: %s", qPrintable(summary), qPrintable(body));
     QDBusMessage notify = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
@@ -82,11 +110,14 @@ Outcome outcomeOf(QKeychain::Error error, qint64 elapsedMs)
     case QKeychain::EntryNotFound:
         return Outcome::notFound;
     case QKeychain::NoBackendAvailable:
+        return Outcome::noService;
     case QKeychain::AccessDenied:
     case QKeychain::AccessDeniedByUser:
-        return Outcome::noKeychain;
+        return Outcome::locked;
     case QKeychain::OtherError:
-        return elapsedMs >= kSilentMs || keychainServiceMissing() ? Outcome::noKeychain : Outcome::failed;
+        if (elapsedMs >= kSilentMs)
+            return Outcome::silent;
+        return keychainServiceMissing() ? Outcome::noService : Outcome::failed;
     default:
         return Outcome::failed;
     }
@@ -137,12 +168,41 @@ public:
             if (!call->done) {
                 call->abandoned = true;
                 ++m_unwaited;
-                return {Outcome::noKeychain, {}};
+                return {Outcome::silent, {}};
             }
             lock.unlock();
             call->finished.acquire();
         }
         return {call->outcome, call->data};
+    }
+
+    // Queues the job like run() does, but nobody waits for it: then gets the
+    // result on the main thread once the job finishes. Calls made after it
+    // never wait either, since they would wait behind it.
+    void runLater(std::function<QKeychain::Job *()> makeJob, std::function<QByteArray(QKeychain::Job *)> readData,
+                  std::function<void(Outcome, QByteArray)> then)
+    {
+        if (m_stopped.load())
+            return;
+        auto call = std::make_shared<Call>();
+        call->abandoned = true;
+        call->then = std::move(then);
+        ++m_unwaited;
+        QMetaObject::invokeMethod(
+            m_anchor, [this, call, makeJob = std::move(makeJob), readData = std::move(readData)] {
+                start(call, makeJob, readData);
+                // The answer still counts when it comes; meanwhile the user hears why nothing happens.
+                QTimer::singleShot(KeychainOperator::kSlowAnswerMs, m_anchor, [call] {
+                    bool done = false;
+                    {
+                        std::lock_guard lock(call->mutex);
+                        done = call->done;
+                    }
+                    if (!done)
+                        tellNoKeychainOnce(Outcome::silent);
+                });
+            },
+            Qt::QueuedConnection);
     }
 
 private:
@@ -162,7 +222,7 @@ private:
         // Without Qt's GLib dispatcher (QT_NO_GLIB) nothing iterates the
         // context libsecret answers on, and the job would never finish.
         if (!QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib")) {
-            finish(call, Outcome::noKeychain, {});
+            finish(call, Outcome::noService, {});
             return;
         }
         QKeychain::Job *job = makeJob();
@@ -188,6 +248,12 @@ private:
                 --m_unwaited;
         }
         call->finished.release();
+        if (call->then && !m_stopped.load()) {
+            if (QCoreApplication *app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(
+                    app, [then = call->then, outcome = call->outcome, data = call->data] { then(outcome, data); },
+                    Qt::QueuedConnection);
+        }
     }
 
     void stop()
@@ -212,9 +278,20 @@ std::pair<Outcome, QByteArray> runJob(std::function<QKeychain::Job *()> makeJob,
                                       std::function<QByteArray(QKeychain::Job *)> readData = {})
 {
     auto result = KeychainThread::instance().run(std::move(makeJob), std::move(readData));
-    if (result.first == Outcome::noKeychain)
-        tellNoKeychainOnce();
+    tellNoKeychainOnce(result.first);
     return result;
+}
+
+QKeychain::Job *makeReadJob(const QString &service)
+{
+    auto *job = new QKeychain::ReadPasswordJob(service);
+    job->setKey(QString::fromLatin1(KeychainOperator::kAccount));
+    return job;
+}
+
+QByteArray readDataOf(QKeychain::Job *job)
+{
+    return static_cast<QKeychain::ReadPasswordJob *>(job)->binaryData();
 }
 
 } // namespace
@@ -234,16 +311,20 @@ void KeychainOperator::saveKeychainData(const QByteArray &data, const QString &s
 
 std::optional<QByteArray> KeychainOperator::readKeychainData(const QString &service)
 {
-    auto [outcome, data] = runJob(
-        [service] {
-            auto *job = new QKeychain::ReadPasswordJob(service);
-            job->setKey(QString::fromLatin1(kAccount));
-            return job;
-        },
-        [](QKeychain::Job *job) { return static_cast<QKeychain::ReadPasswordJob *>(job)->binaryData(); });
+    auto [outcome, data] = runJob([service] { return makeReadJob(service); }, readDataOf);
     if (outcome != Outcome::done)
         return std::nullopt;
     return data;
+}
+
+void KeychainOperator::readKeychainDataLater(const QString &service,
+                                             std::function<void(std::optional<QByteArray>)> done)
+{
+    KeychainThread::instance().runLater([service] { return makeReadJob(service); }, readDataOf,
+                                        [done = std::move(done)](Outcome outcome, const QByteArray &data) {
+                                            tellNoKeychainOnce(outcome);
+                                            done(outcome == Outcome::done ? std::optional(data) : std::nullopt);
+                                        });
 }
 
 void KeychainOperator::deleteKeychainData(const QString &service)

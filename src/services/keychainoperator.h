@@ -4,10 +4,11 @@
 
 // The keychain of the session: the Secret Service over D-Bus, through
 // QtKeychain. Each service name holds one item under the program's account.
-// The calls block their caller until the keychain answered; they never run
-// an event loop on the caller's thread. Nothing is ever written anywhere
-// else: without a Secret Service nothing is stored, and the program says so
-// once per run.
+// The calls block their caller until the keychain answered (all but
+// readKeychainDataLater); they never run an event loop on the caller's
+// thread. Nothing is ever written anywhere else: without a usable keychain
+// nothing is stored, and the program says why once per run (no Secret
+// Service, a locked keyring, or one that does not answer).
 class KeychainOperator : public KeychainOperating
 {
 public:
@@ -16,8 +17,12 @@ public:
     // A call the keychain has not answered by then counts as failed (an
     // unlock prompt left open, a hung daemon).
     static constexpr int kTimeoutMs = 30000;
+    // A read left unanswered this long makes the program say so (and the
+    // token store stop waiting for it); its answer still counts when it comes.
+    static constexpr int kSlowAnswerMs = 5000;
 
     void saveKeychainData(const QByteArray &data, const QString &service) override;
     std::optional<QByteArray> readKeychainData(const QString &service) override;
+    void readKeychainDataLater(const QString &service, std::function<void(std::optional<QByteArray>)> done) override;
     void deleteKeychainData(const QString &service) override;
 };

@@ -2,6 +2,8 @@
 
 #include "keychainoperator.h"
 
+#include <QTimer>
+
 namespace {
 
 // Holds the semaphore for one scope.
@@ -21,17 +23,48 @@ private:
 
 TokenStorage::TokenStorage() : TokenStorage(std::make_shared<KeychainOperator>()) {}
 
-TokenStorage::TokenStorage(std::shared_ptr<KeychainOperating> keychain) : keychainOperator(std::move(keychain))
+TokenStorage::TokenStorage(std::shared_ptr<KeychainOperating> keychain, std::chrono::milliseconds firstReadBound)
+    : keychainOperator(std::move(keychain))
 {
-    // Nobody else sees this object yet: no semaphore for the first assignment.
-    authResponse = keychainOperator->readKeychainValue<corvane::AuthenticationResponse>(keychainAuthService);
-    bool signedIn = false;
-    {
-        Hold hold(tokenSemaphore);
-        // A loaded response signs in, even one with an empty access token.
-        signedIn = authResponse.has_value();
+    const std::weak_ptr<int> weak = alive;
+    // Armed first: a keychain that answers at once still wins over it.
+    QTimer::singleShot(firstReadBound, [this, weak] {
+        if (weak.lock())
+            firstReadOverdue();
+    });
+    keychainOperator->readKeychainDataLater(keychainAuthService, [this, weak](std::optional<QByteArray> data) {
+        if (weak.lock())
+            receiveFirstRead(data);
+    });
+}
+
+void TokenStorage::receiveFirstRead(const std::optional<QByteArray> &data)
+{
+    std::optional<corvane::AuthenticationResponse> stored;
+    if (data) {
+        try {
+            stored = nlohmann::json::parse(data->cbegin(), data->cend()).get<corvane::AuthenticationResponse>();
+        } catch (const nlohmann::json::exception &) {
+            // Undecodable: nothing usable is stored.
+        }
     }
-    isLoggedInSubject.send(signedIn);
+    Hold hold(tokenSemaphore);
+    if (userDecided)
+        return;
+    if (stored) {
+        // A loaded response signs in, even one with an empty access token.
+        authResponse = std::move(stored);
+        isLoggedInSubject.send(true);
+    } else if (!isLoggedInSubject.value()) {
+        isLoggedInSubject.send(false);
+    }
+}
+
+void TokenStorage::firstReadOverdue()
+{
+    Hold hold(tokenSemaphore);
+    if (!isLoggedInSubject.value())
+        isLoggedInSubject.send(false);
 }
 
 std::optional<QString> TokenStorage::accessToken() const
@@ -65,12 +98,13 @@ std::optional<corvane::LoginMethod> TokenStorage::lastSocialLoginProvider() cons
 
 streams::AnyPublisher<bool> TokenStorage::isLoggedIn() const
 {
-    return isLoggedInSubject.eraseToAnyPublisher();
+    return isLoggedInSubject.eraseToAnyPublisher().compactMap([](const std::optional<bool> &v) { return v; });
 }
 
 void TokenStorage::wipeTokens()
 {
     Hold hold(tokenSemaphore);
+    userDecided = true;
     authResponse.reset();
     keychainOperator->deleteKeychainData(keychainAuthService);
     isLoggedInSubject.send(false);
@@ -80,6 +114,7 @@ void TokenStorage::wipeTokens()
 void TokenStorage::saveTokens(const corvane::AuthenticationResponse &tokenResponse)
 {
     Hold hold(tokenSemaphore);
+    userDecided = true;
     authResponse = tokenResponse;
     std::optional<QByteArray> encoded;
     try {

@@ -23,6 +23,13 @@ SettingsViewModel::SettingsViewModel(std::optional<QString> appVersion, QObject 
     , m_tokenStorage(Resolver::main().resolve<corvane::TokenStoring>())
     , m_appVersion(appVersion && !appVersion->isEmpty() ? appVersion : std::nullopt)
 {
+    // The keychain has not answered yet: signed out for now, the form shows
+    // until it does. (A known flag is sent to a new subscriber at once.)
+    bool flagKnown = false;
+    m_tokenStorage->isLoggedIn().sink([&flagKnown](const bool &) { flagKnown = true; }).cancel();
+    if (!flagKnown)
+        m_userStartingFlow = UserStartingFlow::Unauthenticated;
+
     // Delivered on a later turn of the main loop, the first value too. The
     // subscription ends with the model, so `this` is never used after it.
     m_tokenStorage->isLoggedIn()
