@@ -44,8 +44,20 @@ std::optional<Symbol> minimalSymbol(State state, Phase phase)
 
 } // namespace
 
+// The icons are among core's resources; asking for them by name also keeps
+// core's library loaded where nothing else would.
+static void registerIcons()
+{
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(wugg_resources);
+        return true;
+    }();
+    Q_UNUSED(registered)
+}
+
 QImage ApplicationStateMenuBarElement::loadImage(const QString &name, const QString &description)
 {
+    registerIcons();
     const QString path = QStringLiteral(":/icons/%1.svg").arg(name);
     // Checked first so an unknown symbol does not also log a warning.
     if (!QFile::exists(path))
