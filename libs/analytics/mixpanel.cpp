@@ -22,7 +22,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <mutex>
 #include <optional>
+#include <thread>
+
+#include <netdb.h>
+#include <sys/socket.h>
 
 namespace mixpanel {
 
@@ -35,7 +40,7 @@ constexpr int DefaultFlushIntervalSeconds = 60;
 constexpr int MaxQueuedRecords = 10000;
 constexpr int TransferTimeoutMs = 30 * 1000;
 constexpr int QuitWaitMs = 2000;
-constexpr int MaxBackoffSeconds = 15 * 60;
+constexpr int MaxBackoffSeconds = 60 * 60;
 constexpr int MaxRetryAfterSeconds = 60 * 60;
 constexpr const char *LibraryName = "qt";
 constexpr const char *LibraryVersion = "1.0";
@@ -72,6 +77,31 @@ bool isAllowedServer(const QUrl &url)
     return scheme == QLatin1String("https")
             || (scheme == QLatin1String("http") && isLoopbackHost(url.host()));
 }
+
+// Behind a proxy the ingest host need not resolve here; the proxy does that.
+bool usesProxyFromEnvironment()
+{
+    for (const char *name : {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    }
+    return false;
+}
+
+bool needsLookup(const QString &host)
+{
+    QHostAddress address;
+    return !isLoopbackHost(host) && !address.setAddress(host) && !usesProxyFromEnvironment();
+}
+
+// A host lookup runs on a thread of its own that nobody waits for: getaddrinfo
+// cannot be cancelled, and a resolver that never answers must not hold up the
+// quit. The client detaches itself when it stops waiting.
+struct PendingLookup
+{
+    std::mutex mutex;
+    MixpanelInstance *receiver = nullptr;
+};
 
 bool isEventRecord(const json &record)
 {
@@ -171,6 +201,7 @@ struct MixpanelInstance::Private
     bool flushing = false;
     bool flushAgain = false;
     QPointer<QNetworkReply> reply;
+    std::shared_ptr<PendingLookup> lookup;
     // Halved while the service calls a batch invalid, to find the record it objects to.
     int eventBatchLimit = MaxBatchSize;
     int peopleBatchLimit = MaxBatchSize;
@@ -187,6 +218,10 @@ struct MixpanelInstance::Private
     void enqueuePeople(const char *operation, const json &properties);
     void schedule();
     void sendNext();
+    void lookUpThenSend();
+    void onLookedUp(const std::shared_ptr<PendingLookup> &done, bool found);
+    void abandonLookup();
+    void failed(int status, const QString &why, const QByteArray &retryAfterHeader);
     void onReply(QNetworkReply *finished, detail::DiskQueue *queue, int *limit, int count,
                  quint64 generation);
     void finish(bool accepted);
@@ -272,8 +307,14 @@ void MixpanelInstance::Private::enqueue(detail::DiskQueue &queue, const json &re
     }
     warnedFull = false;
     queue.append(dump(record));
-    if (!timer.isActive())
+    if (failures > 0) {
+        // Something new to send: try again soon rather than after the long wait.
+        failures = 0;
+        if (!flushing)
+            schedule();
+    } else if (!timer.isActive()) {
         schedule();
+    }
 }
 
 void MixpanelInstance::Private::enqueuePeople(const char *operation, const json &properties)
@@ -293,11 +334,10 @@ void MixpanelInstance::Private::schedule()
         return;
     }
     qint64 delay = flushIntervalSeconds;
-    if (failures > 0) {
+    if (failures > 0)
         delay = qMin<qint64>(delay << qMin(failures, 12),
                              qMax(flushIntervalSeconds, MaxBackoffSeconds));
-        delay = qMax<qint64>(delay, retryAfterSeconds);
-    }
+    delay = qMax<qint64>(delay, retryAfterSeconds);
     timer.start(std::chrono::seconds(delay));
 }
 
@@ -391,15 +431,78 @@ void MixpanelInstance::Private::onReply(QNetworkReply *finished, detail::DiskQue
         break;
     }
 
+    failed(status,
+           finished->error() == QNetworkReply::OperationCanceledError
+                   ? QString()
+                   : QStringLiteral("sending to %1 failed (HTTP %2, %3)")
+                             .arg(finished->url().toString(QUrl::RemoveQuery))
+                             .arg(status)
+                             .arg(finished->errorString()),
+           finished->rawHeader("Retry-After"));
+}
+
+void MixpanelInstance::Private::failed(int status, const QString &why,
+                                       const QByteArray &retryAfterHeader)
+{
+    Q_UNUSED(status)
     ++failures;
     bool seconds = false;
-    const int retryAfter = finished->rawHeader("Retry-After").trimmed().toInt(&seconds);
+    const int retryAfter = retryAfterHeader.trimmed().toInt(&seconds);
     retryAfterSeconds = seconds ? qBound(0, retryAfter, MaxRetryAfterSeconds) : 0;
-    if (finished->error() != QNetworkReply::OperationCanceledError)
-        qWarning("analytics: sending to %s failed (HTTP %d, %s); %d record(s) stay queued",
-                 qPrintable(finished->url().toString(QUrl::RemoveQuery)), status,
-                 qPrintable(finished->errorString()), events.size() + people.size());
+    if (!why.isEmpty())
+        qWarning("analytics: %s; %d record(s) stay queued", qPrintable(why),
+                 events.size() + people.size());
     finish(false);
+}
+
+void MixpanelInstance::Private::lookUpThenSend()
+{
+    const QString host = serverUrl.host();
+    if (!needsLookup(host)) {
+        sendNext();
+        return;
+    }
+    // Offline the lookup fails here, before the network stack loads TLS and
+    // the proxy support for a request that cannot go anywhere.
+    auto pending = std::make_shared<PendingLookup>();
+    pending->receiver = q;
+    lookup = pending;
+    std::thread([pending, name = host.toStdString()] {
+        addrinfo hints = {};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *result = nullptr;
+        const bool found = ::getaddrinfo(name.c_str(), "443", &hints, &result) == 0;
+        if (result)
+            ::freeaddrinfo(result);
+        const std::lock_guard<std::mutex> lock(pending->mutex);
+        if (MixpanelInstance *receiver = pending->receiver)
+            QMetaObject::invokeMethod(
+                    receiver, [receiver, pending, found] { receiver->d->onLookedUp(pending, found); },
+                    Qt::QueuedConnection);
+    }).detach();
+}
+
+void MixpanelInstance::Private::onLookedUp(const std::shared_ptr<PendingLookup> &done, bool found)
+{
+    if (lookup != done)
+        return;
+    lookup.reset();
+    if (!flushing)
+        return;
+    if (found)
+        sendNext();
+    else
+        failed(0, QStringLiteral("cannot look up %1").arg(serverUrl.host()), {});
+}
+
+void MixpanelInstance::Private::abandonLookup()
+{
+    if (!lookup)
+        return;
+    const std::lock_guard<std::mutex> lock(lookup->mutex);
+    lookup->receiver = nullptr;
+    lookup.reset();
 }
 
 void MixpanelInstance::Private::finish(bool accepted)
@@ -438,6 +541,10 @@ void MixpanelInstance::Private::aboutToQuit()
     // What is unsent stays on disk for the next start.
     if (reply)
         reply->abort();
+    if (lookup) {
+        abandonLookup();
+        flushing = false;
+    }
 }
 
 MixpanelInstance::MixpanelInstance(const QString &token, const QString &instanceName,
@@ -485,6 +592,7 @@ MixpanelInstance::MixpanelInstance(const QString &token, const QString &instance
 
 MixpanelInstance::~MixpanelInstance()
 {
+    d->abandonLookup();
     if (d->reply) {
         disconnect(d->reply, nullptr, this, nullptr);
         d->reply->abort();
@@ -587,7 +695,7 @@ void MixpanelInstance::flush()
     }
     d->timer.stop();
     d->flushing = true;
-    d->sendNext();
+    d->lookUpThenSend();
 }
 
 bool MixpanelInstance::hasOptedOutTracking() const
@@ -656,6 +764,11 @@ int MixpanelInstance::queuedPeopleCount() const
 bool MixpanelInstance::isFlushScheduled() const
 {
     return d->timer.isActive();
+}
+
+int MixpanelInstance::scheduledFlushDelay() const
+{
+    return d->timer.isActive() ? d->timer.interval() / 1000 : -1;
 }
 
 bool MixpanelInstance::isFlushing() const

@@ -93,6 +93,9 @@ public:
     int queuedPeopleCount() const;
     // Whether the flush timer is running; it runs only while something is queued.
     bool isFlushScheduled() const;
+    // The wait the flush timer was started with, in seconds; -1 while it is stopped.
+    // It doubles after each failed flush, up to an hour.
+    int scheduledFlushDelay() const;
     bool isFlushing() const;
 
 Q_SIGNALS:

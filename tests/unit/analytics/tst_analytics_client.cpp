@@ -196,6 +196,59 @@ private Q_SLOTS:
         QTRY_COMPARE(mp->queuedEventCount(), 0);
     }
 
+    // Offline the program must not wake every minute: each failed flush
+    // doubles the wait up to an hour, and only a success or a new event
+    // brings it back to the interval.
+    void failedFlushesBackOffUntilSuccessOrANewEvent_data()
+    {
+        QTest::addColumn<int>("status"); // 0: nobody listens
+        QTest::newRow("unreachable") << 0;
+        QTest::newRow("server error") << 503;
+    }
+
+    void failedFlushesBackOffUntilSuccessOrANewEvent()
+    {
+        QFETCH(int, status);
+        const auto refuse = [&] {
+            if (status)
+                server->refuseWith(status);
+            else
+                restart(unreachableUrl());
+        };
+        const auto failOnce = [&] {
+            expectStayQueued();
+            return flushOnce() == Refused;
+        };
+        refuse();
+        mp->track(QStringLiteral("Waiting"));
+        QCOMPARE(mp->scheduledFlushDelay(), 60);
+
+        QList<int> delays;
+        for (int i = 0; i < 8; ++i) {
+            QVERIFY(failOnce());
+            delays.append(mp->scheduledFlushDelay());
+        }
+        QCOMPARE(delays, QList<int>({120, 240, 480, 960, 1920, 3600, 3600, 3600}));
+
+        mp->track(QStringLiteral("New"));
+        QCOMPARE(mp->scheduledFlushDelay(), 60);
+        QVERIFY(failOnce());
+        QVERIFY(failOnce());
+        QCOMPARE(mp->scheduledFlushDelay(), 240);
+
+        if (!status)
+            return; // this client cannot reach the stand-in later on
+        // Once the service is back everything goes out, and the next failure
+        // starts again from the interval.
+        server->refuseWith(0);
+        QCOMPARE(flushOnce(), Accepted);
+        QCOMPARE(mp->queuedEventCount(), 0);
+        server->refuseWith(status);
+        mp->track(QStringLiteral("Later"));
+        QVERIFY(failOnce());
+        QCOMPARE(mp->scheduledFlushDelay(), 120);
+    }
+
     void invalidRecordIsDroppedAlone()
     {
         server->rejectEventsNamed(QStringLiteral("Broken"));
