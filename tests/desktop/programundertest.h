@@ -95,6 +95,21 @@ public:
 
     bool isRunning() const { return m_process.state() == QProcess::Running; }
 
+    // The names of the libraries mapped into the running program.
+    QSet<QString> loadedLibraries() const
+    {
+        QSet<QString> names;
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(m_process.processId()));
+        if (!maps.open(QIODevice::ReadOnly))
+            return names;
+        for (const QByteArray &line : maps.readAll().split('\n')) {
+            const qsizetype slash = line.lastIndexOf('/');
+            if (slash >= 0 && line.contains(".so"))
+                names.insert(QString::fromUtf8(line.mid(slash + 1)));
+        }
+        return names;
+    }
+
     void stop()
     {
         if (m_process.state() == QProcess::NotRunning)

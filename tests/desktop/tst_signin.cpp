@@ -127,7 +127,21 @@ private Q_SLOTS:
     void byEmailThenTheSettingsOfTheSameWindow()
     {
         QVERIFY(m_program.start(true));
+        // The tray alone never loads what only windows need.
+        const auto windowStack = [this] {
+            QStringList found;
+            for (const QString &library : m_program.loadedLibraries()) {
+                for (const char *name : {"libQt6Quick.so", "libQt6Qml.so", "libQt6Multimedia.so", "wuggit-windows.so"})
+                    if (library.startsWith(QLatin1String(name)))
+                        found << library;
+            }
+            found.sort();
+            return found;
+        };
+        QVERIFY(!m_program.loadedLibraries().isEmpty());
+        QCOMPARE(windowStack(), QStringList());
         QVERIFY(openSettings());
+        QVERIFY2(windowStack().size() >= 3, qPrintable(windowStack().join(u' ')));
         const QSize signedOut = geometryOf(m_settings);
         QCOMPARE(signedOut.width(), 400);
 
