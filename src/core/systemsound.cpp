@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -27,7 +28,8 @@ SystemSound::SystemSound(const QString &resource, const QString &fileName) : m_r
 
 QString SystemSound::soundFile()
 {
-    if (!m_file.isEmpty() && QFile::exists(m_file))
+    // Checked each time, cheaply: the cache may be cleaned or damaged meanwhile.
+    if (!m_file.isEmpty() && QFileInfo(m_file).size() == m_size)
         return m_file;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/sounds");
     const QString path = folder + QLatin1Char('/') + m_fileName;
@@ -44,6 +46,7 @@ QString SystemSound::soundFile()
             return {};
     }
     m_file = path;
+    m_size = data.size();
     return m_file;
 }
 

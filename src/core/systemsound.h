@@ -34,4 +34,5 @@ private:
     QString m_resource;
     QString m_fileName;
     QString m_file;
+    qint64 m_size = -1;
 };
