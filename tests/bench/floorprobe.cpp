@@ -7,20 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <cstdio>
-#include <ctime>
-
-namespace {
-
-void printClock(const char *what)
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    std::printf("%s %lld.%09ld\n", what, static_cast<long long>(now.tv_sec), now.tv_nsec);
-    std::fflush(stdout);
-}
-
-} // namespace
+#include "probeclock.h"
 
 int main(int argc, char **argv)
 {

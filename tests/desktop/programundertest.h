@@ -8,6 +8,7 @@
 #include <backendstandin.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QSet>
 
 namespace desktop {
@@ -45,6 +46,19 @@ inline void screenshot(const QString &name)
     const QString shot = QDir::current().filePath(name);
     run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), shot});
     qInfo("screenshot kept at %s", qPrintable(shot));
+}
+
+// The size of an X window, as xdotool reads it.
+inline QSize windowSize(const QByteArray &window)
+{
+    const QByteArray out = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"),
+                                                          QString::fromLatin1(window)});
+    const auto value = [&](const char *key) {
+        const QRegularExpression line(QStringLiteral("^%1=(\\d+)$").arg(QLatin1String(key)),
+                                      QRegularExpression::MultilineOption);
+        return line.match(QString::fromLatin1(out)).captured(1).toInt();
+    };
+    return QSize(value("WIDTH"), value("HEIGHT"));
 }
 
 class ProgramUnderTest

@@ -31,18 +31,6 @@ const QPoint kRephraseRecorder(338, 323);
 const QPoint kLaunchSwitch(360, 442);
 const QPoint kSignOutButton(200, 505);
 
-QSize geometryOf(const QByteArray &window)
-{
-    const QByteArray out = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
-                                                                    QStringLiteral("--shell"), QString::fromLatin1(window)});
-    const auto value = [&](const char *key) {
-        const QRegularExpression line(QStringLiteral("^%1=(\\d+)$").arg(QLatin1String(key)),
-                                      QRegularExpression::MultilineOption);
-        return line.match(QString::fromLatin1(out)).captured(1).toInt();
-    };
-    return QSize(value("WIDTH"), value("HEIGHT"));
-}
-
 void clickAt(const QByteArray &window, QPoint place)
 {
     xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::fromLatin1(window),
@@ -142,7 +130,7 @@ private Q_SLOTS:
         QCOMPARE(windowStack(), QStringList());
         QVERIFY(openSettings());
         QVERIFY2(windowStack().size() >= 3, qPrintable(windowStack().join(u' ')));
-        const QSize signedOut = geometryOf(m_settings);
+        const QSize signedOut = desktop::windowSize(m_settings);
         QCOMPARE(signedOut.width(), 400);
 
         // The field has the focus: e-mail, Return, the mailed password, Return.
@@ -154,7 +142,7 @@ private Q_SLOTS:
         type(m_backend.otpFor(email));
         press(QStringLiteral("Return"));
         QVERIFY(QTest::qWaitFor([&] { return sessionStored(); }, 10000));
-        QVERIFY(QTest::qWaitFor([&] { return geometryOf(m_settings).height() > signedOut.height(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return desktop::windowSize(m_settings).height() > signedOut.height(); }, 10000));
         desktop::screenshot(QStringLiteral("signin-signed-in.png"));
 
         // The shortcuts work at once, without a restart.
@@ -187,7 +175,7 @@ private Q_SLOTS:
         // Signing out wipes the keyring item and brings the form back.
         clickAt(m_settings, kSignOutButton);
         QVERIFY(QTest::qWaitFor([&] { return !sessionStored(); }, 10000));
-        QVERIFY(QTest::qWaitFor([&] { return geometryOf(m_settings) == signedOut; }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return desktop::windowSize(m_settings) == signedOut; }, 10000));
         QCOMPARE(m_backend.requestsTo(QStringLiteral("auth/logout")).size(), 1);
     }
 
@@ -200,12 +188,12 @@ private Q_SLOTS:
         google.insert(QStringLiteral("BROWSER"), QStringLiteral(TESTBROWSER_BINARY));
         QVERIFY(m_program.start(true, google));
         QVERIFY(openSettings());
-        const QSize signedOut = geometryOf(m_settings);
+        const QSize signedOut = desktop::windowSize(m_settings);
 
         clickAt(m_settings, kGoogleButton);
         QVERIFY(QTest::qWaitFor([&] { return sessionStored(); }, 20000));
         QVERIFY(m_google.pkceVerified());
-        QVERIFY(QTest::qWaitFor([&] { return geometryOf(m_settings).height() > signedOut.height(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return desktop::windowSize(m_settings).height() > signedOut.height(); }, 10000));
         QVERIFY(fixesInMousepad(QStringLiteral("ctrl+alt+f"), QStringLiteral("content/fix")));
     }
 
@@ -215,7 +203,7 @@ private Q_SLOTS:
         m_keychain.saveKeychainData(QJsonDocument(tokens.toJson()).toJson(QJsonDocument::Compact), kTokenService);
         QVERIFY(m_program.start(true));
         QVERIFY(openFromTrayMenu(QStringLiteral("ctrl+h")));
-        QCOMPARE(geometryOf(m_settings).width(), 550);
+        QCOMPARE(desktop::windowSize(m_settings).width(), 550);
 
         // The field has the focus: type, select, fix.
         type(QStringLiteral("Teh cat sat."));

@@ -5,6 +5,7 @@
 // signed out: the sign-in form, an OTP sign-in kept in memory, and a
 // shortcut in mousepad that fixes the selection.
 
+#include "notificationsstandin.h"
 #include "programundertest.h"
 
 #include <backendstandin.h>
@@ -17,39 +18,6 @@ using desktop::Mousepad;
 using desktop::press;
 using desktop::type;
 using desktop::xdotool;
-
-namespace {
-
-QSize geometryOf(const QByteArray &window)
-{
-    const QByteArray out = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
-                                                                    QStringLiteral("--shell"), QString::fromLatin1(window)});
-    const auto value = [&](const char *key) {
-        const QRegularExpression line(QStringLiteral("^%1=(\\d+)$").arg(QLatin1String(key)),
-                                      QRegularExpression::MultilineOption);
-        return line.match(QString::fromLatin1(out)).captured(1).toInt();
-    };
-    return QSize(value("WIDTH"), value("HEIGHT"));
-}
-
-} // namespace
-
-// Receives the desktop notifications sent on the test's bus.
-class NotificationsStandIn : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    QStringList summaries;
-
-public Q_SLOTS:
-    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &,
-                const QStringList &, const QVariantMap &, int)
-    {
-        summaries << summary;
-        return uint(summaries.size());
-    }
-};
 
 class TestSilentKeyring : public QObject
 {
@@ -126,7 +94,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(desktop::activeWindowName(), QStringLiteral("Wugg it!"), 10000);
         const QByteArray settings = desktop::run(QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")}).trimmed();
         QTest::qWait(1000);
-        const QSize signedOut = geometryOf(settings);
+        const QSize signedOut = desktop::windowSize(settings);
 
         const QString email = QStringLiteral("locked.out@example.org");
         type(email);
@@ -136,7 +104,7 @@ private Q_SLOTS:
         type(m_backend.otpFor(email));
         press(QStringLiteral("Return"));
         // Signed in for this run: the window turns into the settings.
-        QTRY_VERIFY_WITH_TIMEOUT(geometryOf(settings).height() > signedOut.height(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(desktop::windowSize(settings).height() > signedOut.height(), 10000);
 
         Mousepad editor;
         QVERIFY(editor.open(QStringLiteral("Teh text.\n"), 1, 0));
