@@ -1,4 +1,5 @@
 #include "keychainoperator.h"
+#include "secretservice.h"
 
 #include <buildconfig.h>
 
@@ -21,14 +22,11 @@
 
 namespace {
 
-enum class Outcome {
-    done,
-    notFound,
-    noService, // no Secret Service on the bus (or no bus at all)
-    locked,    // the keyring is locked and stays so: the unlock was declined
-    silent,    // the keychain has not answered
-    failed,
-};
+using Outcome = KeychainOutcome;
+using Finish = std::function<void(Outcome, QByteArray)>;
+// Starts one call to the keychain on the keychain thread; it ends by calling
+// finish there, once.
+using StartJob = std::function<void(const Finish &finish)>;
 
 // One call's result. Shared with the worker, so a call that stopped waiting
 // can still be completed there later.
@@ -123,14 +121,22 @@ Outcome outcomeOf(QKeychain::Error error, qint64 elapsedMs)
     }
 }
 
+// KDE keeps the sessions QtKeychain saved in KWallet's own store, which it
+// prefers there; everywhere else QtKeychain used the Secret Service, which
+// our own client speaks with the same items.
+bool isKdeSession()
+{
+    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+    const QByteArray session = qgetenv("DESKTOP_SESSION");
+    return desktop == "KDE" || session == "kde" || session == "kde4" || !qgetenv("KDE_FULL_SESSION").isEmpty();
+}
+
 // Every keychain job of the process runs on this one thread, in its own
-// event loop. Two reasons: QtKeychain queues its jobs in one process-wide
-// object that belongs to the thread of the first job; and libsecret
-// completes its D-Bus calls on the GLib main context of the thread that
-// started them, which Qt's GLib event dispatcher of this thread iterates.
-// The caller only waits on a semaphore: no timer or socket event of its
-// own thread can run during a call and re-enter whoever holds a lock
-// around it.
+// event loop: the Secret Service client and QtKeychain answer there, and
+// QtKeychain queues its jobs in one process-wide object that belongs to the
+// thread of the first job. The caller only waits on a semaphore: no timer
+// or socket event of its own thread can run during a call and re-enter
+// whoever holds a lock around it.
 class KeychainThread
 {
 public:
@@ -140,10 +146,8 @@ public:
         return thread;
     }
 
-    // Runs the job made by makeJob (on the worker thread) and waits for it.
-    // readData gives the result of a successful job.
-    std::pair<Outcome, QByteArray> run(std::function<QKeychain::Job *()> makeJob,
-                                       std::function<QByteArray(QKeychain::Job *)> readData = {})
+    // Runs the job (on the worker thread) and waits for it.
+    std::pair<Outcome, QByteArray> run(StartJob job)
     {
         if (m_stopped.load() || QThread::currentThread() == m_thread)
             return {Outcome::failed, {}};
@@ -157,10 +161,7 @@ public:
             ++m_unwaited;
         }
         QMetaObject::invokeMethod(
-            m_anchor, [this, call, makeJob = std::move(makeJob), readData = std::move(readData)] {
-                start(call, makeJob, readData);
-            },
-            Qt::QueuedConnection);
+            m_anchor, [this, call, job = std::move(job)] { start(call, job); }, Qt::QueuedConnection);
         if (!wait)
             return {Outcome::failed, {}};
         if (!call->finished.tryAcquire(1, KeychainOperator::kTimeoutMs)) {
@@ -179,8 +180,7 @@ public:
     // Queues the job like run() does, but nobody waits for it: then gets the
     // result on the main thread once the job finishes. Calls made after it
     // never wait either, since they would wait behind it.
-    void runLater(std::function<QKeychain::Job *()> makeJob, std::function<QByteArray(QKeychain::Job *)> readData,
-                  std::function<void(Outcome, QByteArray)> then)
+    void runLater(StartJob job, std::function<void(Outcome, QByteArray)> then)
     {
         if (m_stopped.load())
             return;
@@ -189,8 +189,8 @@ public:
         call->then = std::move(then);
         ++m_unwaited;
         QMetaObject::invokeMethod(
-            m_anchor, [this, call, makeJob = std::move(makeJob), readData = std::move(readData)] {
-                start(call, makeJob, readData);
+            m_anchor, [this, call, job = std::move(job)] {
+                start(call, job);
                 // The answer still counts when it comes; meanwhile the user hears why nothing happens.
                 QTimer::singleShot(KeychainOperator::kSlowAnswerMs, m_anchor, [call] {
                     bool done = false;
@@ -205,6 +205,14 @@ public:
             Qt::QueuedConnection);
     }
 
+    // The Secret Service client of this thread; made at its first use.
+    SecretServiceClient &secretService()
+    {
+        if (!m_secretService)
+            m_secretService = new SecretServiceClient(QDBusConnection::sessionBus(), m_anchor);
+        return *m_secretService;
+    }
+
 private:
     KeychainThread()
     {
@@ -216,25 +224,9 @@ private:
         qAddPostRoutine([] { instance().stop(); });
     }
 
-    void start(const std::shared_ptr<Call> &call, const std::function<QKeychain::Job *()> &makeJob,
-               const std::function<QByteArray(QKeychain::Job *)> &readData)
+    void start(const std::shared_ptr<Call> &call, const StartJob &job)
     {
-        // Without Qt's GLib dispatcher (QT_NO_GLIB) nothing iterates the
-        // context libsecret answers on, and the job would never finish.
-        if (!QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib")) {
-            finish(call, Outcome::noService, {});
-            return;
-        }
-        QKeychain::Job *job = makeJob();
-        job->setInsecureFallback(false); // never a plaintext copy
-        job->setAutoDelete(true);
-        QElapsedTimer clock;
-        clock.start();
-        QObject::connect(job, &QKeychain::Job::finished, m_anchor, [this, call, readData, clock](QKeychain::Job *j) {
-            const Outcome outcome = outcomeOf(j->error(), clock.elapsed());
-            finish(call, outcome, outcome == Outcome::done && readData ? readData(j) : QByteArray());
-        });
-        job->start();
+        job([this, call](Outcome outcome, QByteArray data) { finish(call, outcome, std::move(data)); });
     }
 
     void finish(const std::shared_ptr<Call> &call, Outcome outcome, QByteArray data)
@@ -270,28 +262,53 @@ private:
 
     QThread *m_thread = nullptr;
     QObject *m_anchor = nullptr;
+    SecretServiceClient *m_secretService = nullptr; // a child of m_anchor
     std::atomic<int> m_unwaited{0};
     std::atomic<bool> m_stopped{false};
 };
 
-std::pair<Outcome, QByteArray> runJob(std::function<QKeychain::Job *()> makeJob,
-                                      std::function<QByteArray(QKeychain::Job *)> readData = {})
+// Runs a QtKeychain job and finishes with its outcome; readData gives the
+// result of a successful one.
+void runQtKeychainJob(QKeychain::Job *job, const Finish &finish,
+                      std::function<QByteArray(QKeychain::Job *)> readData = {})
 {
-    auto result = KeychainThread::instance().run(std::move(makeJob), std::move(readData));
+    job->setInsecureFallback(false); // never a plaintext copy
+    job->setAutoDelete(true);
+    // Without Qt's GLib dispatcher (QT_NO_GLIB) nothing iterates the context
+    // libsecret answers on, and a job through it would never finish.
+    if (!QAbstractEventDispatcher::instance()->inherits("QEventDispatcherGlib")) {
+        delete job;
+        return finish(Outcome::noService, {});
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(job, &QKeychain::Job::finished, job, [finish, readData, clock](QKeychain::Job *j) {
+        const Outcome outcome = outcomeOf(j->error(), clock.elapsed());
+        finish(outcome, outcome == Outcome::done && readData ? readData(j) : QByteArray());
+    });
+    job->start();
+}
+
+StartJob readJob(const QString &service)
+{
+    const QString account = QString::fromLatin1(KeychainOperator::kAccount);
+    if (!isKdeSession())
+        return [service, account](const Finish &finish) {
+            KeychainThread::instance().secretService().read(account, service, finish);
+        };
+    return [service, account](const Finish &finish) {
+        auto *job = new QKeychain::ReadPasswordJob(service);
+        job->setKey(account);
+        runQtKeychainJob(job, finish,
+                         [](QKeychain::Job *j) { return static_cast<QKeychain::ReadPasswordJob *>(j)->binaryData(); });
+    };
+}
+
+std::pair<Outcome, QByteArray> runJob(StartJob job)
+{
+    auto result = KeychainThread::instance().run(std::move(job));
     tellNoKeychainOnce(result.first);
     return result;
-}
-
-QKeychain::Job *makeReadJob(const QString &service)
-{
-    auto *job = new QKeychain::ReadPasswordJob(service);
-    job->setKey(QString::fromLatin1(KeychainOperator::kAccount));
-    return job;
-}
-
-QByteArray readDataOf(QKeychain::Job *job)
-{
-    return static_cast<QKeychain::ReadPasswordJob *>(job)->binaryData();
 }
 
 } // namespace
@@ -301,17 +318,24 @@ void KeychainOperator::saveKeychainData(const QByteArray &data, const QString &s
     // The Secret Service replaces an item whose attributes (service, account)
     // equal those of the new one: a save over an existing item is its update.
     // Binary data: the bytes come back exactly as given.
-    runJob([data, service] {
+    const QString account = QString::fromLatin1(kAccount);
+    if (!isKdeSession()) {
+        runJob([data, service, account](const Finish &finish) {
+            KeychainThread::instance().secretService().write(account, service, data, finish);
+        });
+        return;
+    }
+    runJob([data, service, account](const Finish &finish) {
         auto *job = new QKeychain::WritePasswordJob(service);
-        job->setKey(QString::fromLatin1(kAccount));
+        job->setKey(account);
         job->setBinaryData(data);
-        return job;
+        runQtKeychainJob(job, finish);
     });
 }
 
 std::optional<QByteArray> KeychainOperator::readKeychainData(const QString &service)
 {
-    auto [outcome, data] = runJob([service] { return makeReadJob(service); }, readDataOf);
+    auto [outcome, data] = runJob(readJob(service));
     if (outcome != Outcome::done)
         return std::nullopt;
     return data;
@@ -320,7 +344,7 @@ std::optional<QByteArray> KeychainOperator::readKeychainData(const QString &serv
 void KeychainOperator::readKeychainDataLater(const QString &service,
                                              std::function<void(std::optional<QByteArray>)> done)
 {
-    KeychainThread::instance().runLater([service] { return makeReadJob(service); }, readDataOf,
+    KeychainThread::instance().runLater(readJob(service),
                                         [done = std::move(done)](Outcome outcome, const QByteArray &data) {
                                             tellNoKeychainOnce(outcome);
                                             done(outcome == Outcome::done ? std::optional(data) : std::nullopt);
@@ -329,9 +353,16 @@ void KeychainOperator::readKeychainDataLater(const QString &service,
 
 void KeychainOperator::deleteKeychainData(const QString &service)
 {
-    runJob([service] {
+    const QString account = QString::fromLatin1(kAccount);
+    if (!isKdeSession()) {
+        runJob([service, account](const Finish &finish) {
+            KeychainThread::instance().secretService().remove(account, service, finish);
+        });
+        return;
+    }
+    runJob([service, account](const Finish &finish) {
         auto *job = new QKeychain::DeletePasswordJob(service);
-        job->setKey(QString::fromLatin1(kAccount));
-        return job;
+        job->setKey(account);
+        runQtKeychainJob(job, finish);
     });
 }

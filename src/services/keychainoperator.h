@@ -2,8 +2,9 @@
 
 #include "keychainoperating.h"
 
-// The keychain of the session: the Secret Service over D-Bus, through
-// QtKeychain. Each service name holds one item under the program's account.
+// The keychain of the session: the Secret Service over D-Bus, through our
+// own client (through QtKeychain on KDE, where it keeps items in KWallet).
+// Each service name holds one item under the program's account.
 // The calls block their caller until the keychain answered (all but
 // readKeychainDataLater); they never run an event loop on the caller's
 // thread. Nothing is ever written anywhere else: without a usable keychain

@@ -1,0 +1,387 @@
+#include "secretservice.h"
+
+#include <QDBusArgument>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
+
+#include <mutex>
+
+namespace {
+
+const QString kServiceName = QStringLiteral("org.freedesktop.secrets");
+const QString kServicePath = QStringLiteral("/org/freedesktop/secrets");
+const QString kServiceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+const QString kCollectionInterface = QStringLiteral("org.freedesktop.Secret.Collection");
+const QString kItemInterface = QStringLiteral("org.freedesktop.Secret.Item");
+const QString kPromptInterface = QStringLiteral("org.freedesktop.Secret.Prompt");
+const QString kDefaultCollection = QStringLiteral("/org/freedesktop/secrets/aliases/default");
+
+// QtKeychain's item schema: binary data is stored base64 under type "base64",
+// text as it is under "plaintext".
+const QString kSchema = QStringLiteral("org.qt.keychain");
+const QString kBinaryType = QStringLiteral("base64");
+const QString kTextType = QStringLiteral("plaintext");
+
+using Attributes = QMap<QString, QString>;
+
+struct Secret
+{
+    QDBusObjectPath session;
+    QByteArray parameters;
+    QByteArray value;
+    QString contentType;
+};
+
+QDBusArgument &operator<<(QDBusArgument &argument, const Secret &secret)
+{
+    argument.beginStructure();
+    argument << secret.session << secret.parameters << secret.value << secret.contentType;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, Secret &secret)
+{
+    argument.beginStructure();
+    argument >> secret.session >> secret.parameters >> secret.value >> secret.contentType;
+    argument.endStructure();
+    return argument;
+}
+
+bool isNone(const QDBusObjectPath &path)
+{
+    return path.path().isEmpty() || path.path() == QLatin1String("/");
+}
+
+QDBusMessage method(const QString &path, const QString &interface, const QString &name)
+{
+    return QDBusMessage::createMethodCall(kServiceName, path, interface, name);
+}
+
+KeychainOutcome outcomeOf(const QDBusMessage &error)
+{
+    const QString name = error.errorName();
+    if (name == QLatin1String("org.freedesktop.Secret.Error.IsLocked"))
+        return KeychainOutcome::locked;
+    if (name == QLatin1String("org.freedesktop.Secret.Error.NoSuchObject"))
+        return KeychainOutcome::notFound;
+    if (name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn.")))
+        return KeychainOutcome::noService; // activation failed
+    switch (QDBusError(error).type()) {
+    case QDBusError::NoReply:
+    case QDBusError::Timeout:
+    case QDBusError::TimedOut:
+        return KeychainOutcome::silent;
+    case QDBusError::ServiceUnknown:
+    case QDBusError::NoServer:
+    case QDBusError::Disconnected:
+        return KeychainOutcome::noService;
+    default:
+        return KeychainOutcome::failed;
+    }
+}
+
+bool isGone(const QDBusMessage &error)
+{
+    return error.errorName() == QLatin1String("org.freedesktop.Secret.Error.NoSuchObject")
+        || QDBusError(error).type() == QDBusError::UnknownObject;
+}
+
+// Waits for one prompt's Completed signal. QtDBus delivers signals only to
+// slots, hence this small receiver.
+class PromptReceiver : public QObject
+{
+    Q_OBJECT
+public:
+    std::function<void(bool dismissed, const QVariant &result)> completed;
+
+public Q_SLOTS:
+    void onCompleted(bool dismissed, const QDBusVariant &result)
+    {
+        if (auto then = std::exchange(completed, nullptr))
+            then(dismissed, result.variant());
+        deleteLater();
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Secret)
+
+struct SecretServiceClient::Job
+{
+    enum class Kind { read, write, remove };
+    Kind kind;
+    QString account;
+    QString service;
+    QByteArray data;
+    Done done;
+    bool restarted = false;
+
+    void finish(KeychainOutcome outcome, QByteArray result = {})
+    {
+        if (auto then = std::exchange(done, nullptr))
+            then(outcome, std::move(result));
+    }
+
+    Attributes attributes(const QString &type = {}) const
+    {
+        Attributes attributes{{QStringLiteral("user"), account}, {QStringLiteral("server"), service}};
+        if (!type.isEmpty())
+            attributes.insert(QStringLiteral("type"), type);
+        return attributes;
+    }
+};
+
+SecretServiceClient::SecretServiceClient(QDBusConnection bus, QObject *parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        qDBusRegisterMetaType<Secret>();
+        qDBusRegisterMetaType<Attributes>();
+    });
+}
+
+void SecretServiceClient::call(QDBusMessage message, Reply then)
+{
+    // Without a bus QtDBus gives a call that never finishes: answer it from
+    // the event loop all the same, so every job ends the same way.
+    if (!m_bus.isConnected()) {
+        QMetaObject::invokeMethod(
+            this,
+            [then = std::move(then)] {
+                then(QDBusMessage::createError(QDBusError::Disconnected, QStringLiteral("no session bus")));
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, then = std::move(then)] {
+        watcher->deleteLater();
+        then(watcher->reply());
+    });
+}
+
+void SecretServiceClient::fail(const std::shared_ptr<Job> &job, const QDBusMessage &error)
+{
+    // The service forgot our session (it was restarted): open a new one.
+    if (error.errorName() == QLatin1String("org.freedesktop.Secret.Error.NoSession") && !job->restarted) {
+        job->restarted = true;
+        m_session = {};
+        switch (job->kind) {
+        case Job::Kind::read:
+            return read(job->account, job->service, std::exchange(job->done, nullptr));
+        case Job::Kind::write:
+            return write(job->account, job->service, job->data, std::exchange(job->done, nullptr));
+        case Job::Kind::remove:
+            return remove(job->account, job->service, std::exchange(job->done, nullptr));
+        }
+    }
+    job->finish(outcomeOf(error));
+}
+
+void SecretServiceClient::withSession(const std::shared_ptr<Job> &job, std::function<void()> then)
+{
+    if (!m_session.path().isEmpty())
+        return then();
+    QDBusMessage open = method(kServicePath, kServiceInterface, QStringLiteral("OpenSession"));
+    open << QStringLiteral("plain") << QVariant::fromValue(QDBusVariant(QString()));
+    call(open, [this, job, then = std::move(then)](const QDBusMessage &reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return fail(job, reply);
+        m_session = reply.arguments().value(1).value<QDBusObjectPath>();
+        then();
+    });
+}
+
+void SecretServiceClient::prompt(const std::shared_ptr<Job> &job, const QDBusObjectPath &path,
+                                 std::function<void(const QVariant &)> then)
+{
+    // Listening before the prompt is shown, so that no answer is missed.
+    auto *receiver = new PromptReceiver;
+    receiver->completed = [job, then = std::move(then)](bool dismissed, const QVariant &result) {
+        if (dismissed)
+            return job->finish(KeychainOutcome::locked);
+        then(result);
+    };
+    if (!m_bus.connect(kServiceName, path.path(), kPromptInterface, QStringLiteral("Completed"), receiver,
+                       SLOT(onCompleted(bool, QDBusVariant)))) {
+        delete receiver;
+        return job->finish(KeychainOutcome::failed);
+    }
+    QDBusMessage show = method(path.path(), kPromptInterface, QStringLiteral("Prompt"));
+    show << QString(); // no parent window
+    call(show, [this, job, receiver, path](const QDBusMessage &reply) {
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return; // the answer comes with Completed
+        m_bus.disconnect(kServiceName, path.path(), kPromptInterface, QStringLiteral("Completed"), receiver,
+                         SLOT(onCompleted(bool, QDBusVariant)));
+        receiver->completed = nullptr;
+        receiver->deleteLater();
+        fail(job, reply);
+    });
+}
+
+void SecretServiceClient::unlock(const std::shared_ptr<Job> &job, const QList<QDBusObjectPath> &objects,
+                                 std::function<void(QList<QDBusObjectPath>)> then)
+{
+    QDBusMessage message = method(kServicePath, kServiceInterface, QStringLiteral("Unlock"));
+    message << QVariant::fromValue(objects);
+    call(message, [this, job, then = std::move(then)](const QDBusMessage &reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return fail(job, reply);
+        const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0));
+        const auto promptPath = reply.arguments().value(1).value<QDBusObjectPath>();
+        if (isNone(promptPath))
+            return then(unlocked);
+        prompt(job, promptPath, [then](const QVariant &result) {
+            then(qdbus_cast<QList<QDBusObjectPath>>(result));
+        });
+    });
+}
+
+void SecretServiceClient::read(const QString &account, const QString &service, Done done)
+{
+    auto job = std::make_shared<Job>(Job{Job::Kind::read, account, service, {}, std::move(done)});
+    // Binary items first: what this program writes.
+    withSession(job, [this, job] { readOfType(job, {kBinaryType, kTextType}); });
+}
+
+void SecretServiceClient::readOfType(const std::shared_ptr<Job> &job, const QStringList &types)
+{
+    if (types.isEmpty())
+        return job->finish(KeychainOutcome::notFound);
+    QDBusMessage search = method(kServicePath, kServiceInterface, QStringLiteral("SearchItems"));
+    search << QVariant::fromValue(job->attributes(types.first()));
+    call(search, [this, job, types](const QDBusMessage &reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return fail(job, reply);
+        const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0));
+        const auto locked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(1));
+        if (unlocked.isEmpty() && locked.isEmpty())
+            return readOfType(job, types.mid(1));
+        if (!unlocked.isEmpty())
+            return readFirst(job, unlocked, types.first());
+        unlock(job, locked, [this, job, type = types.first()](const QList<QDBusObjectPath> &now) {
+            if (now.isEmpty())
+                return job->finish(KeychainOutcome::locked);
+            readFirst(job, now, type);
+        });
+    });
+}
+
+void SecretServiceClient::readFirst(const std::shared_ptr<Job> &job, const QList<QDBusObjectPath> &items,
+                                    const QString &type)
+{
+    QDBusMessage get = method(items.first().path(), kItemInterface, QStringLiteral("GetSecret"));
+    get << QVariant::fromValue(m_session);
+    call(get, [this, job, type](const QDBusMessage &reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return fail(job, reply);
+        const Secret secret = qdbus_cast<Secret>(reply.arguments().value(0));
+        job->finish(KeychainOutcome::done,
+                    type == kBinaryType ? QByteArray::fromBase64(secret.value) : secret.value);
+    });
+}
+
+void SecretServiceClient::write(const QString &account, const QString &service, const QByteArray &data, Done done)
+{
+    auto job = std::make_shared<Job>(Job{Job::Kind::write, account, service, data, std::move(done)});
+    withSession(job, [this, job] { createItem(job, kDefaultCollection, false); });
+}
+
+void SecretServiceClient::createItem(const std::shared_ptr<Job> &job, const QString &collection, bool retried)
+{
+    Attributes attributes = job->attributes(kBinaryType);
+    attributes.insert(QStringLiteral("xdg:schema"), kSchema);
+    const QVariantMap properties{
+        {QStringLiteral("org.freedesktop.Secret.Item.Label"), job->service},
+        {QStringLiteral("org.freedesktop.Secret.Item.Attributes"), QVariant::fromValue(attributes)},
+    };
+    QDBusMessage create = method(collection, kCollectionInterface, QStringLiteral("CreateItem"));
+    create << properties << QVariant::fromValue(Secret{m_session, {}, job->data.toBase64(), QStringLiteral("text/plain")})
+           << true; // replace the item of the same attributes
+    call(create, [this, job, collection, retried](const QDBusMessage &reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage) {
+            if (!retried && reply.errorName() == QLatin1String("org.freedesktop.Secret.Error.IsLocked")) {
+                return unlock(job, {QDBusObjectPath(collection)}, [this, job, collection](const auto &unlocked) {
+                    if (unlocked.isEmpty())
+                        return job->finish(KeychainOutcome::locked);
+                    createItem(job, collection, true);
+                });
+            }
+            // A keyring without a default collection yet: make one, as every
+            // other client of the service does.
+            if (!retried && collection == kDefaultCollection && isGone(reply))
+                return createCollection(job);
+            return fail(job, reply);
+        }
+        const auto promptPath = reply.arguments().value(1).value<QDBusObjectPath>();
+        if (isNone(promptPath))
+            return job->finish(KeychainOutcome::done);
+        prompt(job, promptPath, [job](const QVariant &) { job->finish(KeychainOutcome::done); });
+    });
+}
+
+void SecretServiceClient::createCollection(const std::shared_ptr<Job> &job)
+{
+    QDBusMessage create = method(kServicePath, kServiceInterface, QStringLiteral("CreateCollection"));
+    create << QVariantMap{{QStringLiteral("org.freedesktop.Secret.Collection.Label"), QStringLiteral("Login")}}
+           << QStringLiteral("default");
+    call(create, [this, job](const QDBusMessage &reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return fail(job, reply);
+        const auto collection = reply.arguments().value(0).value<QDBusObjectPath>();
+        if (!isNone(collection))
+            return createItem(job, collection.path(), true);
+        prompt(job, reply.arguments().value(1).value<QDBusObjectPath>(), [this, job](const QVariant &result) {
+            createItem(job, result.value<QDBusObjectPath>().path(), true);
+        });
+    });
+}
+
+void SecretServiceClient::remove(const QString &account, const QString &service, Done done)
+{
+    auto job = std::make_shared<Job>(Job{Job::Kind::remove, account, service, {}, std::move(done)});
+    QDBusMessage search = method(kServicePath, kServiceInterface, QStringLiteral("SearchItems"));
+    search << QVariant::fromValue(job->attributes()); // of every type
+    call(search, [this, job](const QDBusMessage &reply) {
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return fail(job, reply);
+        const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0));
+        const auto locked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(1));
+        if (locked.isEmpty())
+            return deleteEach(job, unlocked);
+        unlock(job, locked, [this, job, unlocked, count = locked.size()](const QList<QDBusObjectPath> &now) {
+            if (now.size() < count)
+                return job->finish(KeychainOutcome::locked);
+            deleteEach(job, unlocked + now);
+        });
+    });
+}
+
+void SecretServiceClient::deleteEach(const std::shared_ptr<Job> &job, QList<QDBusObjectPath> items)
+{
+    if (items.isEmpty())
+        return job->finish(KeychainOutcome::done);
+    const QDBusObjectPath item = items.takeFirst();
+    call(method(item.path(), kItemInterface, QStringLiteral("Delete")),
+         [this, job, items](const QDBusMessage &reply) {
+             if (reply.type() != QDBusMessage::ReplyMessage) {
+                 if (isGone(reply)) // deleted meanwhile
+                     return deleteEach(job, items);
+                 return fail(job, reply);
+             }
+             const auto promptPath = reply.arguments().value(0).value<QDBusObjectPath>();
+             if (isNone(promptPath))
+                 return deleteEach(job, items);
+             prompt(job, promptPath, [this, job, items](const QVariant &) { deleteEach(job, items); });
+         });
+}
+
+#include "secretservice.moc"
