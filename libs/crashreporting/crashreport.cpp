@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QRegularExpression>
+#include "dsn.h"
 
 #include <boost/stacktrace/frame.hpp>
 
@@ -199,8 +199,7 @@ std::optional<CrashReport> parseReport(const QByteArray &data, QString *error)
         if (!ok)
             return fail(QStringLiteral("bad value for \"%1\"").arg(QString::fromLatin1(key)));
     }
-    static const QRegularExpression idPattern(QStringLiteral("^[0-9a-f]{32}$"));
-    if (!idPattern.match(report.eventId).hasMatch())
+    if (!isLowerHex(report.eventId, 32))
         return fail(QStringLiteral("the report has no event id"));
     if (!haveSignal || !haveTime || !haveFrames)
         return fail(QStringLiteral("the report lacks the signal, time or frames"));

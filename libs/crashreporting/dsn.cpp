@@ -1,7 +1,6 @@
 #include "dsn.h"
 
 #include <QHostAddress>
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace sentry {
@@ -26,6 +25,16 @@ bool isAllDigits(const QString &s)
 }
 
 } // namespace
+
+bool isLowerHex(const QString &s, qsizetype length)
+{
+    if (s.size() != length)
+        return false;
+    for (QChar c : s)
+        if ((c < u'0' || c > u'9') && (c < u'a' || c > u'f'))
+            return false;
+    return true;
+}
 
 bool isLoopbackHost(const QString &host)
 {
@@ -60,8 +69,7 @@ std::optional<Dsn> Dsn::parse(const QString &text, QString *error)
     if (dsn.scheme == u"http" && !isLoopbackHost(dsn.host))
         return fail(error, QStringLiteral("plain HTTP is only allowed for a loopback host"));
 
-    static const QRegularExpression keyPattern(QStringLiteral("^[0-9a-f]{32}$"));
-    if (!keyPattern.match(dsn.publicKey).hasMatch())
+    if (!isLowerHex(dsn.publicKey, 32))
         return fail(error, QStringLiteral("the public key must be 32 lowercase hex digits"));
     if (!url.password().isEmpty())
         return fail(error, QStringLiteral("secret keys are not supported in a client DSN"));

@@ -25,6 +25,9 @@ struct Dsn
     QByteArray authHeader(const QString &client) const;
 };
 
+// Exactly length lowercase hex digits (keys and event ids), checked without
+// a regular expression: this runs at every start.
+bool isLowerHex(const QString &s, qsizetype length);
 bool isLoopbackHost(const QString &host);
 
 } // namespace sentry

@@ -50,18 +50,19 @@ void ReportUploader::start()
     m_running = true;
     m_summary = {};
 
+    // Suffixes are matched here rather than by name filters, which would
+    // compile regular expressions at every start.
     QDir dir(m_options.databasePath);
+    const QStringList files = dir.entryList(QDir::Files, QDir::Time | QDir::Reversed);
     // Leftovers of a crash while the report was being written.
-    const QStringList partial = dir.entryList({QStringLiteral("*") + QLatin1String(detail::kPartialSuffix)},
-                                              QDir::Files);
-    for (const QString &name : partial)
-        setAside(dir.filePath(name), corruptFolder(), QStringLiteral("incomplete report"));
+    for (const QString &name : files)
+        if (name.endsWith(QLatin1String(detail::kPartialSuffix)))
+            setAside(dir.filePath(name), corruptFolder(), QStringLiteral("incomplete report"));
 
     m_queue.clear();
-    const QStringList pending = dir.entryList({QStringLiteral("*") + QLatin1String(detail::kReportSuffix)},
-                                              QDir::Files, QDir::Time | QDir::Reversed);
-    for (const QString &name : pending)
-        m_queue << dir.filePath(name);
+    for (const QString &name : files)
+        if (name.endsWith(QLatin1String(detail::kReportSuffix)))
+            m_queue << dir.filePath(name);
     next();
 }
 
