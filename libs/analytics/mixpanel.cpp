@@ -2,6 +2,8 @@
 
 #include "diskqueue.h"
 
+#include <hostlookup.h>
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
@@ -22,12 +24,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <mutex>
 #include <optional>
-#include <thread>
 
-#include <netdb.h>
-#include <sys/socket.h>
 
 namespace mixpanel {
 
@@ -78,30 +76,6 @@ bool isAllowedServer(const QUrl &url)
             || (scheme == QLatin1String("http") && isLoopbackHost(url.host()));
 }
 
-// Behind a proxy the ingest host need not resolve here; the proxy does that.
-bool usesProxyFromEnvironment()
-{
-    for (const char *name : {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
-        if (!qEnvironmentVariableIsEmpty(name))
-            return true;
-    }
-    return false;
-}
-
-bool needsLookup(const QString &host)
-{
-    QHostAddress address;
-    return !isLoopbackHost(host) && !address.setAddress(host) && !usesProxyFromEnvironment();
-}
-
-// A host lookup runs on a thread of its own that nobody waits for: getaddrinfo
-// cannot be cancelled, and a resolver that never answers must not hold up the
-// quit. The client detaches itself when it stops waiting.
-struct PendingLookup
-{
-    std::mutex mutex;
-    MixpanelInstance *receiver = nullptr;
-};
 
 bool isEventRecord(const json &record)
 {
@@ -201,7 +175,7 @@ struct MixpanelInstance::Private
     bool flushing = false;
     bool flushAgain = false;
     QPointer<QNetworkReply> reply;
-    std::shared_ptr<PendingLookup> lookup;
+    std::shared_ptr<HostLookup> lookup;
     // Halved while the service calls a batch invalid, to find the record it objects to.
     int eventBatchLimit = MaxBatchSize;
     int peopleBatchLimit = MaxBatchSize;
@@ -219,7 +193,7 @@ struct MixpanelInstance::Private
     void schedule();
     void sendNext();
     void lookUpThenSend();
-    void onLookedUp(const std::shared_ptr<PendingLookup> &done, bool found);
+    void onLookedUp(bool found);
     void abandonLookup();
     void failed(int status, const QString &why, const QByteArray &retryAfterHeader);
     void onReply(QNetworkReply *finished, detail::DiskQueue *queue, int *limit, int count,
@@ -458,35 +432,16 @@ void MixpanelInstance::Private::failed(int status, const QString &why,
 void MixpanelInstance::Private::lookUpThenSend()
 {
     const QString host = serverUrl.host();
-    if (!needsLookup(host)) {
+    if (!HostLookup::isNeeded(host)) {
         sendNext();
         return;
     }
-    // Offline the lookup fails here, before the network stack loads TLS and
-    // the proxy support for a request that cannot go anywhere.
-    auto pending = std::make_shared<PendingLookup>();
-    pending->receiver = q;
-    lookup = pending;
-    std::thread([pending, name = host.toStdString()] {
-        addrinfo hints = {};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *result = nullptr;
-        const bool found = ::getaddrinfo(name.c_str(), "443", &hints, &result) == 0;
-        if (result)
-            ::freeaddrinfo(result);
-        const std::lock_guard<std::mutex> lock(pending->mutex);
-        if (MixpanelInstance *receiver = pending->receiver)
-            QMetaObject::invokeMethod(
-                    receiver, [receiver, pending, found] { receiver->d->onLookedUp(pending, found); },
-                    Qt::QueuedConnection);
-    }).detach();
+    abandonLookup(); // one answer at a time
+    lookup = HostLookup::start(host, q, [this](bool found) { onLookedUp(found); });
 }
 
-void MixpanelInstance::Private::onLookedUp(const std::shared_ptr<PendingLookup> &done, bool found)
+void MixpanelInstance::Private::onLookedUp(bool found)
 {
-    if (lookup != done)
-        return;
     lookup.reset();
     if (!flushing)
         return;
@@ -500,8 +455,7 @@ void MixpanelInstance::Private::abandonLookup()
 {
     if (!lookup)
         return;
-    const std::lock_guard<std::mutex> lock(lookup->mutex);
-    lookup->receiver = nullptr;
+    lookup->cancel();
     lookup.reset();
 }
 

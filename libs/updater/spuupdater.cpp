@@ -1,5 +1,7 @@
 #include "spuupdater.h"
 
+#include <hostlookup.h>
+
 #include "packageinstaller.h"
 #include "versioncompare.h"
 
@@ -66,6 +68,8 @@ SPUUpdater::SPUUpdater(SPUUpdaterOptions options, QObject *parent)
 
 SPUUpdater::~SPUUpdater()
 {
+    if (m_feedLookup)
+        m_feedLookup->cancel();
     // Disconnected first so the aborts don't call back into a dying object.
     for (QNetworkReply *reply : {m_feedReply.data(), m_downloadReply.data()}) {
         if (reply) {
@@ -150,6 +154,10 @@ void SPUUpdater::runCheck(bool userInitiated)
         m_feedReply->disconnect(this);
         m_feedReply->abort();
     }
+    if (m_feedLookup) {
+        m_feedLookup->cancel();
+        m_feedLookup.reset();
+    }
     // Stored before the answer so a failing server is not asked again at once.
     m_settings->setValue(LastCheckKey, m_options.clock().toUTC().toString(Qt::ISODateWithMs));
     m_settings->sync();
@@ -160,6 +168,23 @@ void SPUUpdater::runCheck(bool userInitiated)
         Q_EMIT checkFinished(Outcome::Failed, problem, userInitiated);
         return;
     }
+    const QString host = m_options.feedUrl.host();
+    if (!HostLookup::isNeeded(host))
+        return requestFeed(userInitiated);
+    m_feedLookup = HostLookup::start(host, this, [this, host, userInitiated](bool found) {
+        m_feedLookup.reset();
+        if (found)
+            return requestFeed(userInitiated);
+        Q_EMIT checkFinished(Outcome::Failed,
+                             QStringLiteral("Wugg it! could not reach the update server (Host %1 not found). Try "
+                                            "again later.")
+                                 .arg(host),
+                             userInitiated);
+    });
+}
+
+void SPUUpdater::requestFeed(bool userInitiated)
+{
     QNetworkRequest request(m_options.feedUrl);
     request.setTransferTimeout(TransferTimeoutMs);
     QNetworkReply *reply = m_network->get(request);

@@ -20,6 +20,8 @@ class QFile;
 
 // Hooks for the application into the updater. Empty for now; kept so the
 // controller's construction matches the other platforms.
+class HostLookup;
+
 class SPUUpdaterDelegate
 {
 public:
@@ -116,6 +118,7 @@ Q_SIGNALS:
 private:
     void schedule();
     void runCheck(bool userInitiated);
+    void requestFeed(bool userInitiated);
     void feedArrived(QNetworkReply *reply, bool userInitiated);
     void download(bool userInitiated, bool installAfter);
     void downloadFinished(bool userInitiated, bool installAfter);
@@ -130,6 +133,7 @@ private:
     bool m_started = false;
     bool m_automaticChecks = false;
     bool m_automaticDownloads = false;
+    std::shared_ptr<HostLookup> m_feedLookup;
     QPointer<QNetworkReply> m_feedReply;
     QPointer<QNetworkReply> m_downloadReply;
     std::unique_ptr<QFile> m_downloadFile;

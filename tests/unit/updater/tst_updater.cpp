@@ -20,6 +20,37 @@ private Q_SLOTS:
     void initTestCase() { qRegisterMetaType<SUAppcastItem>(); }
     void cleanup() { qunsetenv("APPIMAGE"); }
 
+    // Offline, a check fails at its host lookup, before the network stack
+    // loads TLS for a request that cannot go anywhere. First, while nothing
+    // else of this process has loaded TLS.
+    void offlineCheckFailsBeforeTls()
+    {
+        const auto tlsLoaded = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libqopensslbackend");
+        };
+        QVERIFY(!tlsLoaded());
+        // Not the fixture: its feed server loads TLS.
+        QTemporaryDir dir;
+        SPUUpdaterOptions o;
+        o.feedUrl = QUrl(QStringLiteral("https://updates.invalid/appcast.xml")); // never resolves
+        o.currentVersion = QStringLiteral("110");
+        o.settingsPath = dir.filePath(QStringLiteral("updater.ini"));
+        o.cacheFolder = dir.filePath(QStringLiteral("cache"));
+        o.showWindows = false;
+        SPUUpdaterDelegate updaterDelegate;
+        RecordingUserDriverDelegate userDelegate;
+        SPUStandardUpdaterController controller(false, &updaterDelegate, &userDelegate, o);
+        userDelegate.model = controller.windowModel();
+        QSignalSpy finished(&controller, &SPUStandardUpdaterController::checkFinished);
+        controller.checkForUpdates();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(outcome(finished), Outcome::Failed);
+        const QString told = finished.first().at(1).toString();
+        QVERIFY2(told.contains(QLatin1String("could not reach the update server")), qPrintable(told));
+        QVERIFY(!tlsLoaded());
+    }
+
     void userCheckTellsTheOutcome_data()
     {
         QTest::addColumn<QString>("feedVersion");
