@@ -173,13 +173,15 @@ void SecretServiceClient::fail(const std::shared_ptr<Job> &job, const QDBusMessa
     if (error.errorName() == QLatin1String("org.freedesktop.Secret.Error.NoSession") && !job->restarted) {
         job->restarted = true;
         m_session = {};
+        // The same job again, so that a service losing every session ends it
+        // after this one more try instead of starting it anew for ever.
         switch (job->kind) {
         case Job::Kind::read:
-            return read(job->account, job->service, std::exchange(job->done, nullptr));
+            return withSession(job, [this, job] { readOfType(job, {kBinaryType, kTextType}); });
         case Job::Kind::write:
-            return write(job->account, job->service, job->data, std::exchange(job->done, nullptr));
+            return withSession(job, [this, job] { createItem(job, kDefaultCollection, false); });
         case Job::Kind::remove:
-            return remove(job->account, job->service, std::exchange(job->done, nullptr));
+            break; // uses no session
         }
     }
     job->finish(outcomeOf(error));
