@@ -16,6 +16,7 @@
 #include <qt6keychain/keychain.h>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -224,9 +225,26 @@ private:
         qAddPostRoutine([] { instance().stop(); });
     }
 
+    // One job at a time, in the order they came, however long one takes: a
+    // delete must not overtake the save before it.
     void start(const std::shared_ptr<Call> &call, const StartJob &job)
     {
-        job([this, call](Outcome outcome, QByteArray data) { finish(call, outcome, std::move(data)); });
+        m_queue.emplace_back(call, job);
+        if (m_queue.size() == 1)
+            runFirst();
+    }
+
+    void runFirst()
+    {
+        const auto [call, job] = m_queue.front();
+        job([this, call](Outcome outcome, QByteArray data) {
+            finish(call, outcome, std::move(data));
+            if (m_queue.empty() || m_queue.front().first != call)
+                return;
+            m_queue.pop_front();
+            if (!m_queue.empty())
+                runFirst();
+        });
     }
 
     void finish(const std::shared_ptr<Call> &call, Outcome outcome, QByteArray data)
@@ -263,6 +281,7 @@ private:
     QThread *m_thread = nullptr;
     QObject *m_anchor = nullptr;
     SecretServiceClient *m_secretService = nullptr; // a child of m_anchor
+    std::deque<std::pair<std::shared_ptr<Call>, StartJob>> m_queue; // the first one runs
     std::atomic<int> m_unwaited{0};
     std::atomic<bool> m_stopped{false};
 };

@@ -2,6 +2,7 @@
 // the locked items, prompts, lost sessions and missing collections that the
 // real keyring of the test session cannot be driven into.
 
+#include <keychainoperator.h>
 #include <secretservice.h>
 
 #include <QDBusArgument>
@@ -33,6 +34,7 @@ const QString kNoSuchObject = "org.freedesktop.Secret.Error.NoSuchObject";
 struct Behaviour
 {
     int promptDelayMs = 0;
+    int openSessionDelayMs = 0;
     bool dismissPrompts = false;
     int noSessionAnswers = 0;           // calls with a session that find every one forgotten; -1: all
     QString defaultCollection = kLogin; // empty: none yet
@@ -80,7 +82,10 @@ public:
 
         if (member == "OpenSession") {
             m_sessions << kRoot + "/session/" + QString::number(++m_serial);
-            return reply({QVariant::fromValue(QDBusVariant(QString())), object(m_sessions.last())});
+            const QDBusMessage opened =
+                message.createReply({QVariant::fromValue(QDBusVariant(QString())), object(m_sessions.last())});
+            QTimer::singleShot(openSessionDelayMs, this, [bus, opened] { bus.send(opened); });
+            return true;
         }
         if (member == "SearchItems") {
             const auto wanted = qdbus_cast<Attributes>(args.value(0));
@@ -230,6 +235,7 @@ private Q_SLOTS:
         m_daemon.start("dbus-daemon", {"--nofork", "--print-address=1", "--config-file=" + config.fileName()});
         QVERIFY(m_daemon.waitForReadyRead(5000));
         const QString address = QString::fromUtf8(m_daemon.readLine().trimmed());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8()); // the keychain's own connection
         QDBusConnection service = QDBusConnection::connectToBus(address, "stand-in");
         QVERIFY(service.registerVirtualObject("/", &m_service, QDBusConnection::SubPath));
         QVERIFY(QDBusConnection::connectToBus(address, "client").isConnected());
@@ -248,6 +254,23 @@ private Q_SLOTS:
         QDBusConnection::disconnectFromBus("stand-in");
         m_daemon.terminate();
         m_daemon.waitForFinished();
+    }
+
+    // Calls made while the keyring is slow to answer do not wait, yet reach it
+    // in their order: the delete does not overtake the save before it.
+    void keychainCallsKeepTheirOrderBehindASlowAnswer()
+    {
+        m_service.openSessionDelayMs = 1500;
+        KeychainOperator keychain;
+        bool read = false;
+        keychain.readKeychainDataLater("order", [&](std::optional<QByteArray>) { read = true; });
+        keychain.saveKeychainData("saved", "order");
+        keychain.deleteKeychainData("order");
+        QVERIFY(!read);
+        QTRY_VERIFY_WITH_TIMEOUT(read, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_service.calls.value("Delete"), 1, 10000);
+        QCOMPARE(m_service.calls.value("CreateItem"), 1);
+        QVERIFY(m_service.items.isEmpty());
     }
 
     void lockedItemIsReadOnceThePromptCompletes_data()
