@@ -7,6 +7,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -160,7 +161,10 @@ void SecretServiceClient::call(QDBusMessage message, Reply then)
             Qt::QueuedConnection);
         return;
     }
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message), this);
+    // No timeout: a keyring that answers late, however late, is still heard
+    // (the caller stops waiting on its own), and the calls queued behind
+    // one keep their order.
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, std::numeric_limits<int>::max()), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, then = std::move(then)] {
         watcher->deleteLater();
         then(watcher->reply());
