@@ -582,10 +582,14 @@ void MixpanelInstance::identify(const QString &distinctId, bool usePeople)
     }
     const QString previous = d->distinctId;
     const bool wasAnonymous = !d->identified;
+    const bool changed = distinctId != previous || usePeople != d->usePeople
+        || d->identified != (distinctId != d->anonymousId);
     d->distinctId = distinctId;
     d->identified = distinctId != d->anonymousId;
     d->usePeople = usePeople;
-    d->saveState();
+    // Every start identifies again, mostly as the same user: no write then.
+    if (changed)
+        d->saveState();
     if (d->optedOut())
         return;
     if (distinctId != previous && wasAnonymous)
