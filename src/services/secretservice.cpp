@@ -173,22 +173,30 @@ void SecretServiceClient::call(QDBusMessage message, Reply then)
 
 void SecretServiceClient::fail(const std::shared_ptr<Job> &job, const QDBusMessage &error)
 {
-    // The service forgot our session (it was restarted): open a new one.
-    if (error.errorName() == QLatin1String("org.freedesktop.Secret.Error.NoSession") && !job->restarted) {
+    // The service forgot our session (it was restarted): open a new one and
+    // run the same job again, so that a service losing every session ends
+    // it after this one more try instead of starting it anew for ever. A
+    // removal uses no session.
+    if (error.errorName() == QLatin1String("org.freedesktop.Secret.Error.NoSession") && !job->restarted
+        && job->kind != Job::Kind::remove) {
         job->restarted = true;
         m_session = {};
-        // The same job again, so that a service losing every session ends it
-        // after this one more try instead of starting it anew for ever.
-        switch (job->kind) {
-        case Job::Kind::read:
-            return withSession(job, [this, job] { readOfType(job, {kBinaryType, kTextType}); });
-        case Job::Kind::write:
-            return withSession(job, [this, job] { createItem(job, kDefaultCollection, false); });
-        case Job::Kind::remove:
-            break; // uses no session
-        }
+        return start(job);
     }
     job->finish(outcomeOf(error));
+}
+
+void SecretServiceClient::start(const std::shared_ptr<Job> &job)
+{
+    switch (job->kind) {
+    case Job::Kind::read:
+        // Binary items first: what this program writes.
+        return withSession(job, [this, job] { readOfType(job, {kBinaryType, kTextType}); });
+    case Job::Kind::write:
+        return withSession(job, [this, job] { createItem(job, kDefaultCollection, false); });
+    case Job::Kind::remove:
+        return removeAll(job);
+    }
 }
 
 void SecretServiceClient::withSession(const std::shared_ptr<Job> &job, std::function<void()> then)
@@ -253,9 +261,7 @@ void SecretServiceClient::unlock(const std::shared_ptr<Job> &job, const QList<QD
 
 void SecretServiceClient::read(const QString &account, const QString &service, Done done)
 {
-    auto job = std::make_shared<Job>(Job{Job::Kind::read, account, service, {}, std::move(done)});
-    // Binary items first: what this program writes.
-    withSession(job, [this, job] { readOfType(job, {kBinaryType, kTextType}); });
+    start(std::make_shared<Job>(Job{Job::Kind::read, account, service, {}, std::move(done)}));
 }
 
 void SecretServiceClient::readOfType(const std::shared_ptr<Job> &job, const QStringList &types)
@@ -297,8 +303,7 @@ void SecretServiceClient::readFirst(const std::shared_ptr<Job> &job, const QList
 
 void SecretServiceClient::write(const QString &account, const QString &service, const QByteArray &data, Done done)
 {
-    auto job = std::make_shared<Job>(Job{Job::Kind::write, account, service, data, std::move(done)});
-    withSession(job, [this, job] { createItem(job, kDefaultCollection, false); });
+    start(std::make_shared<Job>(Job{Job::Kind::write, account, service, data, std::move(done)}));
 }
 
 void SecretServiceClient::createItem(const std::shared_ptr<Job> &job, const QString &collection, bool retried)
@@ -353,7 +358,11 @@ void SecretServiceClient::createCollection(const std::shared_ptr<Job> &job)
 
 void SecretServiceClient::remove(const QString &account, const QString &service, Done done)
 {
-    auto job = std::make_shared<Job>(Job{Job::Kind::remove, account, service, {}, std::move(done)});
+    start(std::make_shared<Job>(Job{Job::Kind::remove, account, service, {}, std::move(done)}));
+}
+
+void SecretServiceClient::removeAll(const std::shared_ptr<Job> &job)
+{
     QDBusMessage search = method(kServicePath, kServiceInterface, QStringLiteral("SearchItems"));
     search << QVariant::fromValue(job->attributes()); // of every type
     call(search, [this, job](const QDBusMessage &reply) {

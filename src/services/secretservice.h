@@ -50,6 +50,8 @@ private:
     using Reply = std::function<void(const QDBusMessage &)>;
 
     void call(QDBusMessage message, Reply then);
+    // Runs job from its first call: again after a lost session.
+    void start(const std::shared_ptr<Job> &job);
     void withSession(const std::shared_ptr<Job> &job, std::function<void()> then);
     // Reads the first item of the first of types that has one.
     void readOfType(const std::shared_ptr<Job> &job, const QStringList &types);
@@ -60,6 +62,7 @@ private:
     void readFirst(const std::shared_ptr<Job> &job, const QList<QDBusObjectPath> &items, const QString &type);
     void createItem(const std::shared_ptr<Job> &job, const QString &collection, bool retried);
     void createCollection(const std::shared_ptr<Job> &job);
+    void removeAll(const std::shared_ptr<Job> &job);
     void deleteEach(const std::shared_ptr<Job> &job, QList<QDBusObjectPath> items);
     // Ends job with the outcome a D-Bus error stands for; a lost session is
     // opened again and the job restarted once.
