@@ -125,11 +125,15 @@ Outcome outcomeOf(QKeychain::Error error, qint64 elapsedMs)
 // KDE keeps the sessions QtKeychain saved in KWallet's own store, which it
 // prefers there; everywhere else QtKeychain used the Secret Service, which
 // our own client speaks with the same items.
+// Chosen once per process, as QtKeychain chooses its backend.
 bool isKdeSession()
 {
-    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
-    const QByteArray session = qgetenv("DESKTOP_SESSION");
-    return desktop == "KDE" || session == "kde" || session == "kde4" || !qgetenv("KDE_FULL_SESSION").isEmpty();
+    static const bool kde = [] {
+        const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+        const QByteArray session = qgetenv("DESKTOP_SESSION");
+        return desktop == "KDE" || session == "kde" || session == "kde4" || !qgetenv("KDE_FULL_SESSION").isEmpty();
+    }();
+    return kde;
 }
 
 // Every keychain job of the process runs on this one thread, in its own
@@ -308,6 +312,8 @@ void runQtKeychainJob(QKeychain::Job *job, const Finish &finish,
     job->start();
 }
 
+// The jobs of the three calls, through our Secret Service client, or
+// through QtKeychain on KDE.
 StartJob readJob(const QString &service)
 {
     const QString account = QString::fromLatin1(KeychainOperator::kAccount);
@@ -320,6 +326,35 @@ StartJob readJob(const QString &service)
         job->setKey(account);
         runQtKeychainJob(job, finish,
                          [](QKeychain::Job *j) { return static_cast<QKeychain::ReadPasswordJob *>(j)->binaryData(); });
+    };
+}
+
+StartJob writeJob(const QString &service, const QByteArray &data)
+{
+    const QString account = QString::fromLatin1(KeychainOperator::kAccount);
+    if (!isKdeSession())
+        return [service, account, data](const Finish &finish) {
+            KeychainThread::instance().secretService().write(account, service, data, finish);
+        };
+    return [service, account, data](const Finish &finish) {
+        auto *job = new QKeychain::WritePasswordJob(service);
+        job->setKey(account);
+        job->setBinaryData(data);
+        runQtKeychainJob(job, finish);
+    };
+}
+
+StartJob removeJob(const QString &service)
+{
+    const QString account = QString::fromLatin1(KeychainOperator::kAccount);
+    if (!isKdeSession())
+        return [service, account](const Finish &finish) {
+            KeychainThread::instance().secretService().remove(account, service, finish);
+        };
+    return [service, account](const Finish &finish) {
+        auto *job = new QKeychain::DeletePasswordJob(service);
+        job->setKey(account);
+        runQtKeychainJob(job, finish);
     };
 }
 
@@ -337,19 +372,7 @@ void KeychainOperator::saveKeychainData(const QByteArray &data, const QString &s
     // The Secret Service replaces an item whose attributes (service, account)
     // equal those of the new one: a save over an existing item is its update.
     // Binary data: the bytes come back exactly as given.
-    const QString account = QString::fromLatin1(kAccount);
-    if (!isKdeSession()) {
-        runJob([data, service, account](const Finish &finish) {
-            KeychainThread::instance().secretService().write(account, service, data, finish);
-        });
-        return;
-    }
-    runJob([data, service, account](const Finish &finish) {
-        auto *job = new QKeychain::WritePasswordJob(service);
-        job->setKey(account);
-        job->setBinaryData(data);
-        runQtKeychainJob(job, finish);
-    });
+    runJob(writeJob(service, data));
 }
 
 std::optional<QByteArray> KeychainOperator::readKeychainData(const QString &service)
@@ -372,16 +395,5 @@ void KeychainOperator::readKeychainDataLater(const QString &service,
 
 void KeychainOperator::deleteKeychainData(const QString &service)
 {
-    const QString account = QString::fromLatin1(kAccount);
-    if (!isKdeSession()) {
-        runJob([service, account](const Finish &finish) {
-            KeychainThread::instance().secretService().remove(account, service, finish);
-        });
-        return;
-    }
-    runJob([service, account](const Finish &finish) {
-        auto *job = new QKeychain::DeletePasswordJob(service);
-        job->setKey(account);
-        runQtKeychainJob(job, finish);
-    });
+    runJob(removeJob(service));
 }
