@@ -26,7 +26,6 @@
 
 #include <optional>
 
-
 namespace mixpanel {
 
 namespace {
@@ -75,7 +74,6 @@ bool isAllowedServer(const QUrl &url)
     return scheme == QLatin1String("https")
             || (scheme == QLatin1String("http") && isLoopbackHost(url.host()));
 }
-
 
 bool isEventRecord(const json &record)
 {
@@ -195,7 +193,7 @@ struct MixpanelInstance::Private
     void lookUpThenSend();
     void onLookedUp(bool found);
     void abandonLookup();
-    void failed(int status, const QString &why, const QByteArray &retryAfterHeader);
+    void failed(const QString &why, const QByteArray &retryAfterHeader);
     void onReply(QNetworkReply *finished, detail::DiskQueue *queue, int *limit, int count,
                  quint64 generation);
     void finish(bool accepted);
@@ -405,8 +403,7 @@ void MixpanelInstance::Private::onReply(QNetworkReply *finished, detail::DiskQue
         break;
     }
 
-    failed(status,
-           finished->error() == QNetworkReply::OperationCanceledError
+    failed(finished->error() == QNetworkReply::OperationCanceledError
                    ? QString()
                    : QStringLiteral("sending to %1 failed (HTTP %2, %3)")
                              .arg(finished->url().toString(QUrl::RemoveQuery))
@@ -415,10 +412,8 @@ void MixpanelInstance::Private::onReply(QNetworkReply *finished, detail::DiskQue
            finished->rawHeader("Retry-After"));
 }
 
-void MixpanelInstance::Private::failed(int status, const QString &why,
-                                       const QByteArray &retryAfterHeader)
+void MixpanelInstance::Private::failed(const QString &why, const QByteArray &retryAfterHeader)
 {
-    Q_UNUSED(status)
     ++failures;
     bool seconds = false;
     const int retryAfter = retryAfterHeader.trimmed().toInt(&seconds);
@@ -448,7 +443,7 @@ void MixpanelInstance::Private::onLookedUp(bool found)
     if (found)
         sendNext();
     else
-        failed(0, QStringLiteral("cannot look up %1").arg(serverUrl.host()), {});
+        failed(QStringLiteral("cannot look up %1").arg(serverUrl.host()), {});
 }
 
 void MixpanelInstance::Private::abandonLookup()

@@ -20,6 +20,12 @@
 
 namespace {
 
+// Why a check found no feed, in the words the user sees.
+QString unreachable(const QString &why)
+{
+    return QStringLiteral("Wugg it! could not reach the update server (%1). Try again later.").arg(why);
+}
+
 const QString LastCheckKey = QStringLiteral("Updater/lastCheckTime");
 const QString SkippedVersionKey = QStringLiteral("Updater/skippedVersion");
 constexpr int TransferTimeoutMs = 60000;
@@ -175,10 +181,7 @@ void SPUUpdater::runCheck(bool userInitiated)
         m_feedLookup.reset();
         if (found)
             return requestFeed(userInitiated);
-        Q_EMIT checkFinished(Outcome::Failed,
-                             QStringLiteral("Wugg it! could not reach the update server (Host %1 not found). Try "
-                                            "again later.")
-                                 .arg(host),
+        Q_EMIT checkFinished(Outcome::Failed, unreachable(QStringLiteral("Host %1 not found").arg(host)),
                              userInitiated);
     });
 }
@@ -199,10 +202,7 @@ void SPUUpdater::feedArrived(QNetworkReply *reply, bool userInitiated)
     reply->deleteLater();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() != QNetworkReply::NoError || status != 200) {
-        Q_EMIT checkFinished(Outcome::Failed,
-                             QStringLiteral("Wugg it! could not reach the update server (%1). Try again later.")
-                                 .arg(reply->errorString()),
-                             userInitiated);
+        Q_EMIT checkFinished(Outcome::Failed, unreachable(reply->errorString()), userInitiated);
         return;
     }
     const SUAppcast appcast = parseAppcast(reply->readAll());
