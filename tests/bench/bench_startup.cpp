@@ -101,6 +101,18 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+// One start of probe, stopped once it has shown its tray icon.
+std::optional<Started> startOnce(const QString &probe, const QProcessEnvironment &env, bool mustQuitCleanly)
+{
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const auto started = start(program, probe);
+    if (started)
+        stop(program, mustQuitCleanly);
+    return started;
+}
+
 // The median of program / floor over runs made side by side: a machine
 // whose speed drifts while the benchmark runs moves both of a pair alike.
 double pairedRatio(const std::vector<double> &program, const std::vector<double> &floor)
@@ -171,15 +183,11 @@ int main(int argc, char **argv)
     std::vector<double> idleMs, trayMs, floorIdleMs, floorTrayMs;
     for (int i = 0; i < runs; ++i) {
         for (const bool isFloor : {true, false}) {
-            QProcess program;
-            program.setProcessEnvironment(env);
-            program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            const auto started = start(program, isFloor ? floorProbe : probe);
+            const auto started = startOnce(isFloor ? floorProbe : probe, env, !isFloor);
             if (!started)
                 return 1;
             (isFloor ? floorIdleMs : idleMs).push_back(started->idleMs);
             (isFloor ? floorTrayMs : trayMs).push_back(started->trayMs);
-            stop(program, !isFloor);
         }
     }
 
@@ -216,22 +224,12 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "the silent keyring did not start\n");
                 return 1;
             }
-            QProcess floor;
-            floor.setProcessEnvironment(env);
-            floor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            const auto floorStarted = start(floor, floorProbe);
-            if (!floorStarted)
-                return 1;
-            silentFloorTrayMs.push_back(floorStarted->trayMs);
-            stop(floor, false);
-            QProcess program;
-            program.setProcessEnvironment(silentEnv);
-            program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            const auto started = start(program, probe);
+            const auto floorStarted = startOnce(floorProbe, env, false);
+            const auto started = floorStarted ? startOnce(probe, silentEnv, true) : std::nullopt;
             if (!started)
                 return 1;
+            silentFloorTrayMs.push_back(floorStarted->trayMs);
             silentTrayMs.push_back(started->trayMs);
-            stop(program, true);
             keyring.kill();
             keyring.waitForFinished();
         }

@@ -3,6 +3,7 @@
 // The real program, started against the loopback backend with a private
 // configuration, and the keys and pointer a user would use on it.
 
+#include "childprocess.h"
 #include "desktopsession.h"
 
 #include <backendstandin.h>
@@ -124,15 +125,7 @@ public:
         return names;
     }
 
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    void stop() { desktop::endProcess(m_process); }
 
 private:
     BackendStandIn &m_backend;

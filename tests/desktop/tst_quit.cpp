@@ -3,6 +3,8 @@
 // goes away before, during or after the final analytics flush. The analytics
 // queue it had is still on disk afterwards.
 
+#include "childprocess.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -68,15 +70,7 @@ class TestQuit : public QObject
                                    10000);
     }
 
-    void stopXServer()
-    {
-        if (m_xserver.state() == QProcess::NotRunning)
-            return;
-        m_xserver.terminate();
-        if (!m_xserver.waitForFinished(5000))
-            m_xserver.kill();
-        m_xserver.waitForFinished(3000);
-    }
+    void stopXServer() { desktop::endProcess(m_xserver); }
 
 private Q_SLOTS:
     void initTestCase()

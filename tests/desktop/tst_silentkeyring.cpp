@@ -68,11 +68,8 @@ private Q_SLOTS:
     {
         m_program.stop();
         QDBusConnection::disconnectFromBus(m_connection);
-        for (QProcess *process : {&m_keyring, &m_bus}) {
-            process->terminate();
-            if (!process->waitForFinished(5000))
-                process->kill();
-        }
+        for (QProcess *process : {&m_keyring, &m_bus})
+            desktop::endProcess(*process);
     }
 
     void startsAndWorksSignedOut()
