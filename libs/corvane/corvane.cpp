@@ -3,6 +3,8 @@
 #include "cancellation.h"
 #include "renewalgate.h"
 
+#include <hostlookup.h>
+
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QLoggingCategory>
@@ -12,6 +14,9 @@
 #include <QThread>
 
 #include <QCoro/QCoroNetworkReply>
+
+#include <atomic>
+#include <coroutine>
 
 // Debug lines (method, path, status) are off unless QT_LOGGING_RULES turns them on.
 Q_LOGGING_CATEGORY(lcCorvane, "wugg.corvane", QtInfoMsg)
@@ -209,15 +214,111 @@ CorvaneError decodeErrorAnswer(int status, const QByteArray &body)
 
 } // namespace
 
+namespace {
+
+// Set once a request of this process has had an answer from a server. Until
+// then each request looks its host up first: offline it fails there, before
+// Qt loads TLS and the proxy support for a request that cannot go anywhere,
+// and the day's first check at start-up does not load them before the tray
+// is up.
+std::atomic<bool> g_answered{false};
+
+// Resumes a request once its host is looked up, or at once when the request
+// is cancelled meanwhile.
+class HostLookupAwaiter
+{
+public:
+    enum class Result { pending, found, notFound, cancelled };
+
+    HostLookupAwaiter(QString host, std::shared_ptr<Cancellation> cancellation)
+        : m_host(std::move(host)), m_cancellation(std::move(cancellation))
+    {
+    }
+    // Moved into the coroutine's frame before it waits.
+    HostLookupAwaiter(HostLookupAwaiter &&) = default;
+    HostLookupAwaiter &operator=(HostLookupAwaiter &&) = delete;
+
+    ~HostLookupAwaiter()
+    {
+        // The request may be dropped while it waits.
+        if (m_state && m_state->lookup)
+            m_state->lookup->cancel();
+        if (m_cancellation && m_hook)
+            m_cancellation->removeHook(*m_hook);
+    }
+
+    bool await_ready() const noexcept { return false; }
+
+    void await_suspend(std::coroutine_handle<> waiting)
+    {
+        m_state->waiting = waiting;
+        const std::weak_ptr<State> weak = m_state;
+        m_state->lookup = HostLookup::start(m_host, QCoreApplication::instance(), [weak](bool found) {
+            finish(weak, found ? Result::found : Result::notFound);
+        });
+        if (m_cancellation) {
+            // Never resumed from inside cancel().
+            m_hook = m_cancellation->onCancel([weak] {
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(), [weak] { finish(weak, Result::cancelled); }, Qt::QueuedConnection);
+            });
+        }
+    }
+
+    Result await_resume() const noexcept { return m_state->result; }
+
+private:
+    struct State
+    {
+        std::coroutine_handle<> waiting;
+        std::shared_ptr<HostLookup> lookup;
+        Result result = Result::pending;
+    };
+
+    static void finish(const std::weak_ptr<State> &weak, Result result)
+    {
+        const std::shared_ptr<State> state = weak.lock();
+        if (!state || state->result != Result::pending)
+            return;
+        state->result = result;
+        state->lookup->cancel();
+        state->waiting.resume();
+    }
+
+    QString m_host;
+    std::shared_ptr<Cancellation> m_cancellation;
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+    std::optional<quint64> m_hook;
+};
+
+} // namespace
+
 HTTPService::HTTPService(std::shared_ptr<TokenRefreshing> tokenRefresher, std::shared_ptr<TokenStoring> tokenStorage,
                          Headers commonHeaders, std::shared_ptr<QNetworkAccessManager> network)
+    : HTTPService(std::move(tokenRefresher), std::move(tokenStorage), std::move(commonHeaders),
+                  NetworkSource([network = std::move(network)] {
+                      return network ? network : std::make_shared<QNetworkAccessManager>();
+                  }))
+{
+}
+
+HTTPService::HTTPService(std::shared_ptr<TokenRefreshing> tokenRefresher, std::shared_ptr<TokenStoring> tokenStorage,
+                         Headers commonHeaders, NetworkSource networkSource)
     : m_tokenRefresher(std::move(tokenRefresher)),
       m_tokenStorage(std::move(tokenStorage)),
       m_commonHeaders(std::move(commonHeaders)),
-      m_network(std::move(network))
+      m_networkSource(std::move(networkSource))
 {
-    if (!m_network)
-        m_network = std::make_shared<QNetworkAccessManager>();
+}
+
+QNetworkAccessManager &HTTPService::network()
+{
+    if (!m_network) {
+        m_network = m_networkSource ? m_networkSource() : nullptr;
+        if (!m_network)
+            m_network = std::make_shared<QNetworkAccessManager>();
+    }
+    return *m_network;
 }
 
 void HTTPService::setTransferTimeout(std::chrono::milliseconds timeout)
@@ -229,7 +330,7 @@ QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request
 {
     // The caller may drop its reference while the request is on the way.
     const std::shared_ptr<HTTPService> self = weak_from_this().lock();
-    Q_ASSERT(QThread::currentThread() == m_network->thread());
+    Q_ASSERT(QThread::currentThread() == network().thread());
     // Read before the first wait, while the caller's scope is still current.
     const std::shared_ptr<Cancellation> cancellation = CancellationScope::current();
 
@@ -269,11 +370,25 @@ QCoro::Task<QByteArray> HTTPService::send(bool authenticated, URLRequest request
 QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request, const std::optional<QString> &token,
                                                        std::shared_ptr<Cancellation> cancellation)
 {
-    if (cancellation && cancellation->isCancelled()) {
-        Answer abandoned;
-        abandoned.failure = Answer::Failure::transport;
-        abandoned.problem = QStringLiteral("cancelled");
-        co_return abandoned;
+    const auto notSent = [](QString problem) {
+        Answer answer;
+        answer.failure = Answer::Failure::transport;
+        answer.problem = std::move(problem);
+        return answer;
+    };
+    if (cancellation && cancellation->isCancelled())
+        co_return notSent(QStringLiteral("cancelled"));
+    if (!g_answered.load() && QCoreApplication::instance() && HostLookup::isNeeded(request.url.host())) {
+        switch (co_await HostLookupAwaiter(request.url.host(), cancellation)) {
+        case HostLookupAwaiter::Result::found:
+        case HostLookupAwaiter::Result::pending:
+            break;
+        case HostLookupAwaiter::Result::notFound:
+            qCDebug(lcCorvane) << verb(request.method).constData() << request.url.path() << "host not found";
+            co_return notSent(QStringLiteral("Host %1 not found").arg(request.url.host()));
+        case HostLookupAwaiter::Result::cancelled:
+            co_return notSent(QStringLiteral("cancelled"));
+        }
     }
     QNetworkRequest wire = networkRequest(request, m_transferTimeout);
     // The request's own headers win over the common ones (names compare
@@ -289,13 +404,13 @@ QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request
     QNetworkReply *raw = nullptr;
     switch (request.method) {
     case HTTPMethod::GET:
-        raw = m_network->get(wire);
+        raw = network().get(wire);
         break;
     case HTTPMethod::POST:
-        raw = m_network->post(wire, request.body);
+        raw = network().post(wire, request.body);
         break;
     case HTTPMethod::PUT:
-        raw = m_network->put(wire, request.body);
+        raw = network().put(wire, request.body);
         break;
     }
     const std::unique_ptr<QNetworkReply, ReplyDeleter> reply(raw);
@@ -318,6 +433,8 @@ QCoro::Task<HTTPService::Answer> HTTPService::transmit(const URLRequest &request
 
     Answer answer;
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (answer.status != 0)
+        g_answered.store(true);
     if (read.tooLarge) {
         answer.failure = Answer::Failure::tooLarge;
         qCDebug(lcCorvane) << verb(request.method).constData() << request.url.path() << "answer too large";

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -225,8 +226,14 @@ public:
     static constexpr qint64 kMaxResponseBytes = 4 * 1024 * 1024;
     static constexpr int kTimeoutMs = 30000;
 
+    // Gives the network access manager at the first request: the first one
+    // of a process is costly to make, and a start that sends nothing should not.
+    using NetworkSource = std::function<std::shared_ptr<QNetworkAccessManager>()>;
+
     HTTPService(std::shared_ptr<TokenRefreshing> tokenRefresher, std::shared_ptr<TokenStoring> tokenStorage,
                 Headers commonHeaders, std::shared_ptr<QNetworkAccessManager> network = {});
+    HTTPService(std::shared_ptr<TokenRefreshing> tokenRefresher, std::shared_ptr<TokenStoring> tokenStorage,
+                Headers commonHeaders, NetworkSource networkSource);
 
     QCoro::Task<QByteArray> send(bool authenticated, URLRequest request) override;
 
@@ -238,10 +245,12 @@ private:
     QCoro::Task<Answer> transmit(const URLRequest &request, const std::optional<QString> &token,
                                  std::shared_ptr<Cancellation> cancellation);
     QCoro::Task<void> renewOnce(const QString &rejectedToken);
+    QNetworkAccessManager &network();
 
     std::shared_ptr<TokenRefreshing> m_tokenRefresher;
     std::shared_ptr<TokenStoring> m_tokenStorage;
     Headers m_commonHeaders;
+    NetworkSource m_networkSource;
     std::shared_ptr<QNetworkAccessManager> m_network;
     std::chrono::milliseconds m_transferTimeout{kTimeoutMs};
 };

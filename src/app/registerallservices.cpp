@@ -49,8 +49,9 @@ void registerAllServices(Resolver &resolver)
                 auto tokens = resolver.resolve<corvane::TokenStoring>();
                 if (!*headers)
                     *headers = backend::commonHeaders(*resolver.resolve<AnalyticsCollecting>());
-                return std::make_shared<corvane::HTTPService>(refresher, tokens, **headers,
-                                                              resolver.resolve<QNetworkAccessManager>());
+                return std::make_shared<corvane::HTTPService>(
+                    refresher, tokens, **headers,
+                    corvane::HTTPService::NetworkSource([&resolver] { return resolver.resolve<QNetworkAccessManager>(); }));
             })
         .implements<corvane::HTTPServing>();
 

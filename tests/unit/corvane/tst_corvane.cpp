@@ -193,6 +193,31 @@ private Q_SLOTS:
         m_backend.script = {};
     }
 
+    // A host that does not resolve fails before any network manager, and so
+    // TLS, is made. First of the requests: any answered one lets later
+    // requests skip the lookup.
+    void unresolvedHostFailsBeforeTheNetwork()
+    {
+        int made = 0;
+        auto http = std::make_shared<HTTPService>(m_refresher, m_store, Headers{}, HTTPService::NetworkSource([&made] {
+                                                      ++made;
+                                                      return std::make_shared<QNetworkAccessManager>();
+                                                  }));
+        const auto out = run(http->request<Note>(true, Config(QUrl(QStringLiteral("https://backend.invalid/")), "v1/note")));
+        QVERIFY(out->error);
+        QCOMPARE(out->error->kind(), Kind::noResponse);
+        QVERIFY2(out->error->message().contains(u"backend.invalid"), qPrintable(out->error->message()));
+        QCOMPARE(made, 0);
+
+        // The network is made at the first request that goes out, once.
+        m_backend.script = [](const Received &) { return noteAnswer(); };
+        for (int i = 0; i < 2; ++i) {
+            const auto sent = run(http->request<Note>(true, Config(m_backend.baseUrl(), "v1/note")));
+            QVERIFY(sent->value);
+        }
+        QCOMPARE(made, 1);
+    }
+
     void allowedUrls_data()
     {
         QTest::addColumn<QString>("url");
