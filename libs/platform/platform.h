@@ -34,6 +34,9 @@ QList<quint32> clientWindows();
 
 // An X11 display with the XTEST extension.
 bool canPostSyntheticEvents();
+// Asks the X server now for what canPostSyntheticEvents() needs, so that the
+// answer is at hand when it is called and it does not wait for the server.
+void prefetchSyntheticEventSupport();
 // Presses the modifiers and then the key, releasing in reverse order, with
 // exactly these modifiers down: any other held modifier is released first.
 // Afterwards the modifier keys still down on a physical keyboard are pressed

@@ -438,6 +438,12 @@ bool canPostSyntheticEvents()
     return c && hasXTest(c);
 }
 
+void prefetchSyntheticEventSupport()
+{
+    if (xcb_connection_t *c = connection())
+        xcb_prefetch_extension_data(c, &xcb_test_id);
+}
+
 bool postKeyChord(Qt::KeyboardModifiers modifiers, Qt::Key key)
 {
     xcb_connection_t *c = connection();

@@ -34,6 +34,8 @@ MendoraApp::MendoraApp(int &argc, char **argv) : m_application(preferX11(argc), 
     QApplication::setQuitOnLastWindowClosed(false);
 
     platform::quitOnTerminationSignals(m_application);
+    // The worker asks for it on the way to the tray icon.
+    platform::prefetchSyntheticEventSupport();
 
     Resolver::main().setRegistrationRoutine(registerAllServices);
     m_appDelegate = std::make_unique<AppDelegate>();
