@@ -152,6 +152,7 @@ struct MixpanelInstance::Private
     QString storageDirectory;
     QUrl serverUrl;
     bool serverUrlAllowed = false;
+    // The configured one, or one of our own once something is sent.
     QNetworkAccessManager *network = nullptr;
 
     detail::DiskQueue events;
@@ -348,6 +349,10 @@ void MixpanelInstance::Private::sendNext()
     request.setRawHeader("Accept", "application/json");
     request.setTransferTimeout(TransferTimeoutMs);
 
+    // Made at the first send: a process's first network access manager is
+    // costly, and most starts have nothing to send for a while.
+    if (!network)
+        network = new QNetworkAccessManager(q);
     QNetworkReply *sent = network->post(request, body);
     reply = sent;
     const int count = int(batch.size());
@@ -521,7 +526,7 @@ MixpanelInstance::MixpanelInstance(const QString &token, const QString &instance
         qWarning("analytics: refusing the server %s: it must be HTTPS unless on loopback; "
                  "nothing will be sent",
                  qPrintable(d->serverUrl.toString()));
-    d->network = configuration.network ? configuration.network : new QNetworkAccessManager(this);
+    d->network = configuration.network;
 
     d->timer.setSingleShot(true);
     d->timer.setTimerType(Qt::VeryCoarseTimer);

@@ -39,8 +39,6 @@ ReportUploader::ReportUploader(const Dsn &dsn, const Options &options,
                                QNetworkAccessManager *network, QObject *parent)
     : QObject(parent), m_dsn(dsn), m_options(options), m_network(network)
 {
-    if (!m_network)
-        m_network = new QNetworkAccessManager(this);
 }
 
 void ReportUploader::start()
@@ -112,6 +110,10 @@ void ReportUploader::send(const QString &path)
                          m_dsn.authHeader(QStringLiteral("%1/%2").arg(QLatin1String(kClientName),
                                                                      QLatin1String(kClientVersion))));
     request.setTransferTimeout(kTransferTimeoutMs);
+    // Made only now: most starts have nothing to send, and a process's first
+    // network access manager is costly.
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
     QNetworkReply *reply = m_network->post(request, envelope);
     connect(reply, &QNetworkReply::finished, this, [this, reply, path] { onReplyFinished(reply, path); });
 }

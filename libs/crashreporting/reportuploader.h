@@ -45,7 +45,7 @@ private:
 
     Dsn m_dsn;
     Options m_options;
-    QNetworkAccessManager *m_network;
+    QNetworkAccessManager *m_network; // the given one, or ours once a report is sent
     QStringList m_queue;
     DeliverySummary m_summary;
     bool m_running = false;

@@ -29,6 +29,12 @@ QString programPath()
     return QCoreApplication::applicationFilePath();
 }
 
+bool holds(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.size() == content.size() && file.readAll() == content;
+}
+
 } // namespace
 
 LaunchAtLogin::LaunchAtLogin(const QString &appId, QObject *parent)
@@ -148,15 +154,20 @@ bool LaunchAtLogin::writeEntry() const
         qWarning("Cannot turn on launch at login: cannot create %s", qPrintable(directory));
         return false;
     }
-    const QString entry = QStringLiteral("[Desktop Entry]\n"
-                                         "Type=Application\n"
-                                         "Name=Wugg it!\n"
-                                         "Exec=%1\n"
-                                         "Terminal=false\n"
-                                         "X-GNOME-Autostart-enabled=true\n")
-                              .arg(execValue(program));
+    const QByteArray entry = QStringLiteral("[Desktop Entry]\n"
+                                            "Type=Application\n"
+                                            "Name=Wugg it!\n"
+                                            "Exec=%1\n"
+                                            "Terminal=false\n"
+                                            "X-GNOME-Autostart-enabled=true\n")
+                                 .arg(execValue(program))
+                                 .toUtf8();
+    // Enabling runs at every start; an entry that is already right is not
+    // saved again, which would cost an fsync and a rename.
+    if (holds(entryPath(), entry))
+        return true;
     QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly) || file.write(entry.toUtf8()) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(entry) < 0 || !file.commit()) {
         qWarning("Cannot turn on launch at login: cannot write %s: %s", qPrintable(entryPath()),
                  qPrintable(file.errorString()));
         return false;

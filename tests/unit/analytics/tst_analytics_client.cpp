@@ -5,8 +5,11 @@
 #include "analyticstesting.h"
 
 #include <QDateTime>
+#include <QNetworkAccessManager>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <utility>
 
 using namespace analyticstesting;
 
@@ -140,6 +143,40 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(server->requestCount(), 1);
         QCOMPARE(server->acceptedEvents().size(), 3);
+    }
+
+    // The first network access manager of a process is costly; starting
+    // the client must not make one.
+    void networkIsMadeAtTheFirstSend()
+    {
+        const auto managers = [this] { return mp->findChildren<QNetworkAccessManager *>().size(); };
+        QCOMPARE(managers(), 0);
+        QCOMPARE(flushOnce(), Accepted); // nothing queued
+        mp->track(QStringLiteral("First"));
+        QCOMPARE(managers(), 0);
+        QCOMPARE(flushOnce(), Accepted);
+        QCOMPARE(managers(), 1);
+        mp->track(QStringLiteral("Second"));
+        QCOMPARE(flushOnce(), Accepted);
+        QCOMPARE(managers(), 1);
+        QCOMPARE(server->acceptedEvents().size(), 2);
+
+        // A configured one is used instead.
+        QNetworkAccessManager network;
+        QSignalSpy requests(&network, &QNetworkAccessManager::finished);
+        stop(mp);
+        mixpanel::Mixpanel::Configuration configuration;
+        configuration.serverUrl = server->url();
+        configuration.storageDirectory = dir->path();
+        configuration.network = &network;
+        mp = mixpanel::Mixpanel::initialize(Token, QStringLiteral("configured network"), false, 60,
+                                            configuration);
+        mp->track(QStringLiteral("Third"));
+        QCOMPARE(flushOnce(), Accepted);
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(managers(), 0);
+        QCOMPARE(server->acceptedEvents().size(), 3);
+        stop(std::exchange(mp, nullptr)); // before the network goes
     }
 
     void failedBatchesStayQueuedAndArriveOnceAccepted_data()

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,15 +37,18 @@ class TestCrashReporting : public QObject
     }
 
     // One pass over the folder; -1 everywhere if it did not finish.
-    static DeliverySummary deliver(const QString &database, const QString &dsnText)
+    // networks: how many network access managers the uploader made.
+    static DeliverySummary deliver(const QString &database, const QString &dsnText, qsizetype *networks = nullptr)
     {
         sentry::Options options;
         options.databasePath = database;
         ReportUploader uploader(*sentry::Dsn::parse(dsnText), options, nullptr);
         QSignalSpy finished(&uploader, &ReportUploader::finished);
         uploader.start();
-        return finished.wait(30000) ? finished.first().first().value<DeliverySummary>()
-                                    : DeliverySummary{-1, -1, -1};
+        const bool done = finished.size() > 0 || finished.wait(30000);
+        if (networks)
+            *networks = uploader.findChildren<QNetworkAccessManager *>().size();
+        return done ? finished.first().first().value<DeliverySummary>() : DeliverySummary{-1, -1, -1};
     }
 
     static QJsonArray framesOf(const QJsonObject &event)
@@ -234,6 +238,37 @@ private Q_SLOTS:
         ingest.refuseWith(0);
         QCOMPARE(deliver(database.path(), ingest.dsn()).delivered, 2);
         QVERIFY(reportsIn(database.path()).isEmpty());
+    }
+
+    // Starting the reporter must not cost a network access manager unless a
+    // report goes out.
+    void networkIsMadeOnlyToSend_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<int>("delivered");
+        QTest::addColumn<int>("setAside");
+        QTest::newRow("nothing pending") << QStringList() << 0 << 0;
+        QTest::newRow("only corrupt") << QStringList({"1-1.crash", "2-2.crash.tmp"}) << 0 << 2;
+        QTest::newRow("one report") << QStringList({"1-1.crash"}) << 1 << 0;
+    }
+
+    void networkIsMadeOnlyToSend()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(int, delivered);
+        QFETCH(int, setAside);
+        QTemporaryDir database;
+        IngestStandIn ingest;
+        QVERIFY(ingest.listen());
+        for (const QString &name : std::as_const(files))
+            writeFile(database.filePath(name), setAside ? QByteArray("garbage\n") : m_report);
+        qsizetype networks = -1;
+        const DeliverySummary summary = deliver(database.path(), ingest.dsn(), &networks);
+        QCOMPARE(summary.delivered, delivered);
+        QCOMPARE(summary.setAside, setAside);
+        QCOMPARE(summary.kept, 0);
+        QCOMPARE(ingest.acceptedEvents().size(), delivered);
+        QCOMPARE(networks, qsizetype(delivered));
     }
 
     void corruptReportsAreSetAsideAndGoodOneDelivered()

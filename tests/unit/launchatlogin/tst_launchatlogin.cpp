@@ -1,5 +1,6 @@
 #include <launchatlogin.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -9,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QString AppId = QStringLiteral("wuggit-test");
@@ -17,6 +20,12 @@ QStringList linesOf(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n') : QStringList();
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeFile(const QString &path, const QByteArray &contents)
@@ -107,6 +116,52 @@ private Q_SLOTS:
         launch.setEnabled(true);
         QVERIFY(launch.isEnabled());
         QVERIFY(!linesOf(entry()).join(u'\n').contains(QStringLiteral("Hidden")));
+    }
+
+    // The program enables itself at every start; an entry that is already
+    // right must not be saved again.
+    void enablingAgainRewritesOnlyADifferentEntry_data()
+    {
+        QTest::addColumn<QByteArray>("from"); // what to change in the entry first; empty: nothing
+        QTest::addColumn<QByteArray>("to");
+        QTest::newRow("same") << QByteArray() << QByteArray();
+        QTest::newRow("hidden by the user") << QByteArray("Terminal=false\n")
+                                            << QByteArray("Terminal=false\nHidden=true\n");
+        QTest::newRow("other program") << QByteArray("Exec=") << QByteArray("Exec=/opt/old/");
+        QTest::newRow("edited") << QByteArray("Name=Wugg it!") << QByteArray("Name=Wugg it");
+    }
+
+    void enablingAgainRewritesOnlyADifferentEntry()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        LaunchAtLogin launch(AppId);
+        launch.setEnabled(true);
+        const QByteArray written = contentsOf(entry());
+        QVERIFY(written.startsWith("[Desktop Entry]\n"));
+        if (!from.isEmpty()) {
+            QByteArray changed = written;
+            QVERIFY(changed.replace(from, to) != written);
+            writeFile(entry(), changed);
+        }
+        {
+            // An hour back, so that a rewrite shows in the modification time.
+            QFile file(entry());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600),
+                                     QFileDevice::FileModificationTime));
+        }
+        struct stat before = {};
+        QCOMPARE(::stat(QFile::encodeName(entry()).constData(), &before), 0);
+
+        launch.setEnabled(true);
+        QVERIFY(launch.isEnabled());
+        QCOMPARE(contentsOf(entry()), written);
+        struct stat after = {};
+        QCOMPARE(::stat(QFile::encodeName(entry()).constData(), &after), 0);
+        const bool rewritten = after.st_ino != before.st_ino || after.st_mtim.tv_sec != before.st_mtim.tv_sec
+            || after.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
+        QCOMPARE(rewritten, !from.isEmpty());
     }
 
     void unwritablePlaceKeepsItOff_data()
