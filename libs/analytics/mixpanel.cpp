@@ -164,6 +164,8 @@ struct MixpanelInstance::Private
     QString anonymousId;
     bool identified = false;
     bool usePeople = false;
+    // The profile last queued for distinctId by identify().
+    json profile;
     std::optional<bool> optedOutChoice;
     bool optOutByDefault = false;
 
@@ -219,6 +221,8 @@ void MixpanelInstance::Private::loadState()
             usePeople = boolField(state, "people");
             if (state.contains("opted_out") && state["opted_out"].is_boolean())
                 optedOutChoice = state["opted_out"].get<bool>();
+            if (state.contains("profile") && state["profile"].is_object())
+                profile = state["profile"];
             return;
         }
         const QString aside = statePath() + QStringLiteral(".corrupt-")
@@ -246,6 +250,8 @@ void MixpanelInstance::Private::saveState() const
     };
     if (optedOutChoice)
         state["opted_out"] = *optedOutChoice;
+    if (!profile.is_null())
+        state["profile"] = profile;
     QSaveFile file(statePath());
     if (!file.open(QIODevice::WriteOnly) || file.write(dump(state)) < 0 || !file.commit())
         qWarning("analytics: cannot save %s: %s", qPrintable(statePath()),
@@ -587,20 +593,26 @@ void MixpanelInstance::identify(const QString &distinctId, bool usePeople)
     d->distinctId = distinctId;
     d->identified = distinctId != d->anonymousId;
     d->usePeople = usePeople;
-    // Every start identifies again, mostly as the same user: no write then.
-    if (changed)
+    // Every start identifies again, mostly as the same user with the same
+    // profile: no write, and no profile queued (a synced write) and sent, then.
+    json profile;
+    if (usePeople && !d->optedOut()) {
+        profile = {{"$os", "Linux"}, {"$os_version", str(QSysInfo::productVersion())}};
+        const QString version = QCoreApplication::applicationVersion();
+        if (!version.isEmpty())
+            profile["$app_version_string"] = str(version);
+    }
+    const bool setProfile = !profile.is_null() && (distinctId != previous || profile != d->profile);
+    if (setProfile)
+        d->profile = profile;
+    if (changed || setProfile)
         d->saveState();
     if (d->optedOut())
         return;
     if (distinctId != previous && wasAnonymous)
         track(QStringLiteral("$identify"), {{QStringLiteral("$anon_distinct_id"), previous}});
-    if (usePeople) {
-        json profile = {{"$os", "Linux"}, {"$os_version", str(QSysInfo::productVersion())}};
-        const QString version = QCoreApplication::applicationVersion();
-        if (!version.isEmpty())
-            profile["$app_version_string"] = str(version);
+    if (setProfile)
         d->enqueuePeople("$set", profile);
-    }
 }
 
 bool MixpanelInstance::usePeople() const
@@ -664,6 +676,8 @@ bool MixpanelInstance::hasOptedOutTracking() const
 void MixpanelInstance::optOutTracking()
 {
     d->optedOutChoice = true;
+    // The queued profile goes with the queue: it is to be set again.
+    d->profile = json();
     d->saveState();
     ++d->queueGeneration;
     if (d->reply)

@@ -157,6 +157,41 @@ private Q_SLOTS:
         QVERIFY(!mp->usePeople());
     }
 
+    // Every start identifies; the profile is queued only when it is new.
+    void profileIsQueuedOnlyWhenItChanges()
+    {
+        QTemporaryDir dir;
+        const auto queuedProfiles = [&dir] {
+            QFile queue(dir.filePath(QStringLiteral("people.jsonl")));
+            return queue.open(QIODevice::ReadOnly) ? queue.readAll().count("\"$set\"") : qsizetype(0);
+        };
+        const QString version = QCoreApplication::applicationVersion();
+        const auto restart = [&] {
+            stop(std::exchange(mp, nullptr));
+            mp = start(dir.path(), unreachableUrl());
+            mp->identify(QStringLiteral("user-5"), true);
+        };
+
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+        restart();
+        QCOMPARE(queuedProfiles(), 1);
+        restart();
+        QCOMPARE(queuedProfiles(), 1);
+
+        QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+        restart();
+        QCOMPARE(queuedProfiles(), 2);
+        mp->identify(QStringLiteral("user-6"), true);
+        QCOMPARE(queuedProfiles(), 3);
+
+        // Opting out drops the queue, profile and all: opted in again, it is queued anew.
+        mp->optOutTracking();
+        mp->optInTracking();
+        restart();
+        QCOMPARE(queuedProfiles(), 1);
+        QCoreApplication::setApplicationVersion(version);
+    }
+
     void corruptQueueIsSetAside_data()
     {
         QTest::addColumn<QByteArray>("damage");
