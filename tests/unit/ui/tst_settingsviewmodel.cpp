@@ -15,6 +15,23 @@ class TestSettingsViewModel : public QObject
 private:
     UiEnvironment m_env;
 
+    // Whether the model has been loading since the watch began: a quick
+    // answer can start and end the loading between two looks at it.
+    class LoadingWatch
+    {
+    public:
+        explicit LoadingWatch(SettingsViewModel &model) : m_seen(model.loading())
+        {
+            QObject::connect(&model, &SettingsViewModel::loadingChanged, &m_context,
+                             [this, &model] { m_seen = m_seen || model.loading(); });
+        }
+        bool seen() const { return m_seen; }
+
+    private:
+        bool m_seen;
+        QObject m_context;
+    };
+
     static void waitIdle(const SettingsViewModel &model)
     {
         QTRY_VERIFY_WITH_TIMEOUT(!model.loading(), 10000);
@@ -74,7 +91,8 @@ private Q_SLOTS:
     {
         m_env.signIn();
         SettingsViewModel model;
-        QTRY_VERIFY_WITH_TIMEOUT(model.loading(), 10000);
+        const LoadingWatch watch(model);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.seen(), 10000);
         waitSettled(model, Flow::Cleared);
         m_env.backend.clearRequests();
 
@@ -124,8 +142,9 @@ private Q_SLOTS:
         SettingsViewModel model;
         waitSettled(model, Flow::Unauthenticated);
         m_env.answer(QStringLiteral("metadata/info"), status, body, 0, never);
+        const LoadingWatch watch(model);
         m_env.signIn();
-        QTRY_VERIFY_WITH_TIMEOUT(model.loading(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.seen(), 10000);
         waitIdle(model);
         QCOMPARE(m_env.requestsTo("metadata/info"), 1);
         QCOMPARE(m_env.requestsTo("user/profile"), 0);
@@ -140,7 +159,8 @@ private Q_SLOTS:
         m_env.answer(QStringLiteral("metadata/info"), 200, {}, 0, true);
         m_env.signIn();
         SettingsViewModel model(std::nullopt);
-        QTRY_VERIFY_WITH_TIMEOUT(model.loading(), 10000);
+        const LoadingWatch watch(model);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.seen(), 10000);
         waitSettled(model, Flow::Cleared);
         QCOMPARE(m_env.requestsTo("user/profile"), 1);
     }
@@ -184,7 +204,8 @@ private Q_SLOTS:
         }
         m_env.signIn(google ? corvane::LoginMethod::google : corvane::LoginMethod::email);
         SettingsViewModel model;
-        QTRY_VERIFY_WITH_TIMEOUT(model.loading(), 10000);
+        const LoadingWatch watch(model);
+        QTRY_VERIFY_WITH_TIMEOUT(watch.seen(), 10000);
         waitSettled(model, Flow::Cleared);
         if (status)
             m_env.answer(QStringLiteral("auth/logout"), status, R"({"error":"no"})", 0, never);
