@@ -38,3 +38,32 @@ function(wugg_relax_generated_qml target)
     endif()
   endforeach()
 endfunction()
+
+# The program's own libraries, static. The program holds each of them whole
+# and exports their symbols: the windows module, loaded at the first window,
+# then uses the running program's copy of every library rather than bringing
+# a second one, and the start loads no shared library of ours.
+set(WUGG_PROGRAM_LIBRARIES resolver platform launchatlogin keyboardshortcuts analytics crashreporting
+                           corvane googlesignin updater core services menubar)
+
+# Links an executable that is, or stands for, the program.
+function(wugg_link_program target)
+  set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+  set(archives)
+  foreach(library IN LISTS WUGG_PROGRAM_LIBRARIES)
+    list(APPEND archives "$<TARGET_FILE:${library}>")
+  endforeach()
+  target_link_options(${target} PRIVATE "LINKER:--whole-archive" ${archives} "LINKER:--no-whole-archive")
+  target_link_libraries(${target} PRIVATE ${WUGG_PROGRAM_LIBRARIES})
+endfunction()
+
+# For the libraries of the windows module: compiles target against the
+# program's libraries (their headers and what those include) without linking
+# them; the module finds them in the program that loads it.
+function(wugg_compile_against_program target)
+  foreach(library IN LISTS WUGG_PROGRAM_LIBRARIES ITEMS interfaces streams)
+    target_include_directories(${target} PUBLIC "$<TARGET_PROPERTY:${library},INTERFACE_INCLUDE_DIRECTORIES>")
+  endforeach()
+  target_link_libraries(${target} PUBLIC Qt6::Widgets Qt6::Network Qt6::DBus QCoro6::Core QCoro6::Network
+                                         nlohmann_json::nlohmann_json)
+endfunction()

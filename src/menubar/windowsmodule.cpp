@@ -50,8 +50,11 @@ const Entries *load()
             continue;
         }
         // Never unloaded: its windows, types and resources stay registered.
+        // It takes the program's own libraries from the program; each symbol
+        // is bound now, so one the program lacks fails the load here rather
+        // than the first call that needs it.
         QLibrary library(file);
-        library.setLoadHints(QLibrary::PreventUnloadHint);
+        library.setLoadHints(QLibrary::PreventUnloadHint | QLibrary::ResolveAllSymbolsHint);
         auto entries = reinterpret_cast<EntriesFunction>(library.resolve(kEntriesSymbol));
         if (entries) {
             s.entries = entries();
