@@ -9,6 +9,12 @@ class QMediaPlayer;
 class QVideoFrame;
 class QVideoSink;
 
+// The frame as an image, converted here for the YUV layouts decoders give.
+// Qt's own QVideoFrame::toImage() converts through a GPU context of its
+// thread, which loads the whole OpenGL stack (Mesa's LLVM where rendering is
+// in software) into the tray and keeps it for the life of the process.
+QImage videoFrameImage(const QVideoFrame &frame);
+
 // Plays the named video of the program's resources, silently and looping
 // forever, scaled to fill the item and cropped, without controls.
 //

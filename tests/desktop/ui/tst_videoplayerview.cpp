@@ -8,6 +8,9 @@
 #include <videoplayer.h>
 
 #include <QDir>
+#include <QFile>
+#include <QVideoFrame>
+#include <QVideoFrameFormat>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMediaPlayer>
@@ -19,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -138,6 +142,59 @@ private Q_SLOTS:
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
         Ui::registerQmlModules();
         m_engine = std::make_unique<QQmlEngine>();
+    }
+
+    // Decoded frames become images here, with the colours right and without
+    // the OpenGL stack that Qt's own conversion loads to do it.
+    void convertsFramesWithoutOpenGl_data()
+    {
+        QTest::addColumn<QVideoFrameFormat::PixelFormat>("layout");
+        QTest::addColumn<QVideoFrameFormat::ColorSpace>("space");
+        QTest::addColumn<QList<int>>("yuv");
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("I420 red, BT.601") << QVideoFrameFormat::Format_YUV420P << QVideoFrameFormat::ColorSpace_BT601
+                                          << QList<int>{81, 90, 240} << QColor(255, 0, 0);
+        QTest::newRow("NV12 blue, BT.709") << QVideoFrameFormat::Format_NV12 << QVideoFrameFormat::ColorSpace_BT709
+                                           << QList<int>{32, 240, 118} << QColor(0, 0, 255);
+        QTest::newRow("YV12 grey, BT.601") << QVideoFrameFormat::Format_YV12 << QVideoFrameFormat::ColorSpace_BT601
+                                           << QList<int>{126, 128, 128} << QColor(128, 128, 128);
+    }
+    void convertsFramesWithoutOpenGl()
+    {
+        QFETCH(QVideoFrameFormat::PixelFormat, layout);
+        QFETCH(QVideoFrameFormat::ColorSpace, space);
+        QFETCH(QList<int>, yuv);
+        QFETCH(QColor, expected);
+        QVideoFrameFormat format(QSize(6, 4), layout);
+        format.setColorSpace(space);
+        format.setColorRange(QVideoFrameFormat::ColorRange_Video);
+        QVideoFrame frame(format);
+        QVERIFY(frame.map(QVideoFrame::WriteOnly));
+        std::memset(frame.bits(0), yuv[0], size_t(frame.mappedBytes(0)));
+        if (layout == QVideoFrameFormat::Format_NV12) {
+            for (int i = 0; i + 1 < frame.mappedBytes(1); i += 2) {
+                frame.bits(1)[i] = uchar(yuv[1]);
+                frame.bits(1)[i + 1] = uchar(yuv[2]);
+            }
+        } else {
+            const bool vFirst = layout == QVideoFrameFormat::Format_YV12;
+            std::memset(frame.bits(vFirst ? 2 : 1), yuv[1], size_t(frame.mappedBytes(1)));
+            std::memset(frame.bits(vFirst ? 1 : 2), yuv[2], size_t(frame.mappedBytes(2)));
+        }
+        frame.unmap();
+
+        const QImage image = videoFrameImage(frame);
+        QCOMPARE(image.size(), QSize(6, 4));
+        for (const QPoint p : {QPoint(0, 0), QPoint(5, 3), QPoint(3, 1)}) {
+            const QColor got = image.pixelColor(p);
+            QVERIFY2(std::abs(got.red() - expected.red()) <= 3 && std::abs(got.green() - expected.green()) <= 3
+                         && std::abs(got.blue() - expected.blue()) <= 3,
+                     qPrintable(got.name()));
+        }
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray mapped = maps.readAll();
+        QVERIFY(!mapped.contains("libLLVM") && !mapped.contains("_dri.so") && !mapped.contains("libGLX_mesa"));
     }
 
     // The video plays to its end and again from its start, only on its own
