@@ -4,7 +4,6 @@
 
 #include <buildconfig.h>
 
-#include <QDesktopServices>
 #include <QHostAddress>
 
 GoogleSignInError::GoogleSignInError(Code code, QString description)
@@ -14,10 +13,7 @@ GoogleSignInError::GoogleSignInError(Code code, QString description)
 {
 }
 
-GoogleSignIn::Configuration::Configuration()
-    : openBrowser([](const QUrl &url) { return QDesktopServices::openUrl(url); })
-{
-}
+GoogleSignIn::Configuration::Configuration() = default;
 
 namespace {
 

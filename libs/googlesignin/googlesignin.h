@@ -84,9 +84,10 @@ public:
         QString scopes = QStringLiteral("openid email profile");
         std::chrono::milliseconds timeout = std::chrono::minutes(5);
         // Shows the authorization page; false when no browser could be started.
+        // Unset: xdg-open, whose failure ends the sign-in when it gives up.
         std::function<bool(const QUrl &)> openBrowser;
 
-        Configuration(); // openBrowser = QDesktopServices::openUrl
+        Configuration();
     };
 
     // Exactly one of the two is set.

@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QWindow>
@@ -27,6 +28,10 @@ constexpr qsizetype MaxRequestBytes = 16 * 1024;
 constexpr int TokenRequestTimeoutMs = 60 * 1000;
 // How long an answered browser connection may take to drain before it is dropped.
 constexpr int AnswerDrainMs = 10 * 1000;
+// Any local process can connect: a few at a time, and only for as long as a
+// browser needs to send its request.
+constexpr int MaxConnections = 16;
+constexpr int RequestIdleMs = 5 * 1000;
 const QString CallbackPath = QStringLiteral("/");
 
 QByteArray randomUrlSafe(int bytes)
@@ -176,8 +181,37 @@ void GoogleSignInFlow::start()
     url.setQuery(QString::fromLatin1(query + formEncode(fields)));
 
     m_timeout.start(m_configuration.timeout);
-    if (!m_configuration.openBrowser || !m_configuration.openBrowser(url))
+    if (!m_configuration.openBrowser)
+        openWithXdgOpen(url);
+    else if (!m_configuration.openBrowser(url))
         fail(Code::browserUnavailable, QStringLiteral("No web browser could be opened for Google sign-in."));
+}
+
+void GoogleSignInFlow::openWithXdgOpen(const QUrl &url)
+{
+    // xdg-open is the desktop's own choice of browser. It ends with a failure
+    // when it found none, or when the browser it ran in the foreground failed;
+    // either way nobody will come back. It is never killed, not even when the
+    // flow ends: it may be the browser's parent.
+    auto *process = new QProcess;
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    const QPointer<GoogleSignInFlow> flow(this);
+    const auto failed = [flow] {
+        if (flow)
+            flow->fail(Code::browserUnavailable, QStringLiteral("No web browser could be opened for Google sign-in."));
+    };
+    QObject::connect(process, &QProcess::finished, process, [process, failed](int exitCode, QProcess::ExitStatus status) {
+        process->deleteLater();
+        if (status != QProcess::NormalExit || exitCode != 0)
+            failed();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, failed](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        process->deleteLater();
+        failed();
+    });
+    process->start(QStringLiteral("xdg-open"), {QString::fromUtf8(url.toEncoded())});
 }
 
 void GoogleSignInFlow::cancel(const QString &description)
@@ -187,8 +221,21 @@ void GoogleSignInFlow::cancel(const QString &description)
 
 void GoogleSignInFlow::accept(QTcpSocket *socket)
 {
+    // Those still unanswered are the server's children (see respond()).
+    if (m_server.findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly).size() > MaxConnections) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequest(socket); });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // Until answered; an answered one drains on its own deadline.
+    QTimer::singleShot(RequestIdleMs, socket, [socket] {
+        if (socket->parent()) {
+            socket->abort();
+            socket->deleteLater();
+        }
+    });
 }
 
 void GoogleSignInFlow::readRequest(QTcpSocket *socket)
@@ -227,9 +274,6 @@ void GoogleSignInFlow::readRequest(QTcpSocket *socket)
 
 void GoogleSignInFlow::handleRedirect(const QUrlQuery &query, QTcpSocket *socket)
 {
-    m_redirectHandled = true;
-    m_server.close(); // one answer per sign-in
-
     const auto value = [&query](const char *key) {
         return query.queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
     };
@@ -237,11 +281,16 @@ void GoogleSignInFlow::handleRedirect(const QUrlQuery &query, QTcpSocket *socket
     const QString error = value("error");
     const QString code = value("code");
 
+    // Not the redirect of this sign-in (any local process can knock): it is
+    // turned away, and the flow waits on for the real one.
     if (state.isEmpty() || state != m_state) {
+        qCInfo(lcGoogleSignIn) << "Google sign-in: a request without this sign-in's state was turned away";
         respond(socket, 400, "Bad Request", page(false));
-        fail(Code::stateMismatch, QStringLiteral("The answer from Google did not belong to this sign-in."));
         return;
     }
+    m_redirectHandled = true;
+    m_server.close(); // one answer per sign-in
+
     if (!error.isEmpty()) {
         respond(socket, 200, "OK", page(false));
         if (error == QLatin1String("access_denied"))

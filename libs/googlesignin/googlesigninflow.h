@@ -32,6 +32,7 @@ public:
     void cancel(const QString &description);
 
 private:
+    void openWithXdgOpen(const QUrl &url);
     void accept(QTcpSocket *socket);
     void readRequest(QTcpSocket *socket);
     void handleRedirect(const QUrlQuery &query, QTcpSocket *socket);

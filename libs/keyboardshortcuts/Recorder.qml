@@ -1,8 +1,9 @@
 import QtQuick
 import KeyboardShortcuts
 
-// A field showing the keys of `name`; click it (or tab to it) and press new
-// keys. Escape cancels, Backspace or Delete leaves the name without keys.
+// A field showing the keys of `name`; click it (or press Space or Return on
+// it) and press new keys. Escape cancels, Backspace or Delete leaves the name
+// without keys, Tab moves on.
 ShortcutRecorder {
     id: control
 

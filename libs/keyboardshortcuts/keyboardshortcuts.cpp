@@ -196,6 +196,15 @@ GrabResult setShortcut(std::optional<Shortcut> shortcut, const Name &name)
     return result;
 }
 
+std::optional<QString> nameHolding(const Shortcut &shortcut, const QString &exceptRawName)
+{
+    for (auto it = state().defaults.cbegin(); it != state().defaults.cend(); ++it) {
+        if (it.key() != exceptRawName && effectiveShortcut(it.key()) == shortcut)
+            return it.key();
+    }
+    return std::nullopt;
+}
+
 GrabResult reset(const Name &name)
 {
     remember(name);

@@ -78,6 +78,9 @@ std::optional<Shortcut> getShortcut(const Name &name);
 // keys are grabbed at once if the name has handlers.
 GrabResult setShortcut(std::optional<Shortcut> shortcut, const Name &name);
 
+// Another name whose keys are shortcut now, if any (names seen so far).
+std::optional<QString> nameHolding(const Shortcut &shortcut, const QString &exceptRawName);
+
 // Forgets the user's choice: the default applies again.
 GrabResult reset(const Name &name);
 

@@ -38,11 +38,29 @@ ShortcutRecorder::~ShortcutRecorder()
     stopRecording();
 }
 
+QHash<QString, QString> &ShortcutRecorder::titles()
+{
+    static QHash<QString, QString> byName;
+    return byName;
+}
+
+void ShortcutRecorder::setTitle(const QString &title)
+{
+    if (title == m_title)
+        return;
+    m_title = title;
+    if (!m_name.isEmpty())
+        titles().insert(m_name, title);
+    Q_EMIT titleChanged();
+}
+
 void ShortcutRecorder::setName(const QString &name)
 {
     if (name == m_name)
         return;
     m_name = name;
+    if (!m_title.isEmpty())
+        titles().insert(m_name, m_title);
     setErrorText(QString());
     Q_EMIT nameChanged();
     Q_EMIT shortcutChanged();
@@ -98,10 +116,23 @@ void ShortcutRecorder::store(const std::optional<Shortcut> &shortcut)
     if (m_name.isEmpty())
         return;
     setErrorText(QString());
+    // One press would run both actions.
+    if (shortcut) {
+        if (const auto holder = nameHolding(*shortcut, m_name)) {
+            const QString title = titles().value(*holder, *holder);
+            setErrorText(tr("%1 is already used by \u201c%2\u201d.").arg(shortcut->description(), title));
+            return;
+        }
+    }
+    const std::optional<Shortcut> previous = getShortcut(currentName());
     // Recording has ended, so the result says whether the keys are held.
     const GrabResult result = setShortcut(shortcut, currentName());
     if (result == GrabResult::NoX11)
         setErrorText(tr("Global shortcuts need an X11 session."));
+    // Keys the X server refused would leave the action without any; the
+    // previous ones still work (the failure was reported through grabFailed).
+    if ((result == GrabResult::Taken || result == GrabResult::NoKeyCode) && !(previous == shortcut))
+        setShortcut(previous, currentName());
 }
 
 void ShortcutRecorder::keyPressEvent(QKeyEvent *event)
@@ -123,6 +154,12 @@ void ShortcutRecorder::keyPressEvent(QKeyEvent *event)
         return;
     }
 
+    // Tab and Shift+Tab move on through the window, as everywhere else.
+    if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && (modifiers & ~Qt::ShiftModifier) == Qt::NoModifier) {
+        stopRecording();
+        event->ignore();
+        return;
+    }
     event->accept();
     if (detail::isModifierKey(key) || key == 0 || key == Qt::Key_unknown) {
         setPendingText(modifiers ? QKeySequence(int(modifiers)).toString(QKeySequence::NativeText) : QString());
@@ -179,14 +216,6 @@ void ShortcutRecorder::mousePressEvent(QMouseEvent *event)
     else
         startRecording();
     event->accept();
-}
-
-void ShortcutRecorder::focusInEvent(QFocusEvent *event)
-{
-    QQuickItem::focusInEvent(event);
-    // Tabbing into the control starts recording; focus given at start-up does not.
-    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
-        startRecording();
 }
 
 void ShortcutRecorder::focusOutEvent(QFocusEvent *event)

@@ -5,6 +5,7 @@
 
 #include "keyboardshortcuts.h"
 
+#include <QHash>
 #include <QQuickItem>
 #include <QtQml/qqmlregistration.h>
 
@@ -25,6 +26,9 @@ class ShortcutRecorder : public QQuickItem
     Q_PROPERTY(QString shortcutText READ shortcutText NOTIFY shortcutChanged)
     // The modifiers held while recording, e.g. "Ctrl+Alt+".
     Q_PROPERTY(QString pendingText READ pendingText NOTIFY pendingTextChanged)
+    // What the name's action is called, for the message that another
+    // recorder's keys are already this one's.
+    Q_PROPERTY(QString title READ title WRITE setTitle NOTIFY titleChanged)
     // Why the last recorded keys cannot be used, "" when they can.
     Q_PROPERTY(QString errorText READ errorText NOTIFY errorTextChanged)
 
@@ -34,6 +38,8 @@ public:
 
     QString name() const { return m_name; }
     void setName(const QString &name);
+    QString title() const { return m_title; }
+    void setTitle(const QString &title);
     bool isRecording() const { return m_recording; }
     bool hasShortcut() const;
     QString shortcutText() const;
@@ -47,6 +53,7 @@ public:
 
 Q_SIGNALS:
     void nameChanged();
+    void titleChanged();
     void recordingChanged();
     void shortcutChanged();
     void pendingTextChanged();
@@ -58,7 +65,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
@@ -66,8 +72,11 @@ private:
     void store(const std::optional<Shortcut> &shortcut);
     void setPendingText(const QString &text);
     void setErrorText(const QString &text);
+    // Titles by name, as the recorders were given them.
+    static QHash<QString, QString> &titles();
 
     QString m_name;
+    QString m_title;
     bool m_recording = false;
     QString m_pendingText;
     QString m_errorText;

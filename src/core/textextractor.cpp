@@ -8,12 +8,18 @@
 #include <platform.h>
 
 #include <QGuiApplication>
+#include <QInputMethodQueryEvent>
 
 TextExtractor::TextExtractor() = default;
 
 bool TextExtractor::ownApplicationIsInFront()
 {
     return platform::frontmostApplicationIdentifier() == platform::ownApplicationIdentifier();
+}
+
+quint32 TextExtractor::otherApplicationWindowInFront() const
+{
+    return ownApplicationIsInFront() ? 0 : platform::activeWindow();
 }
 
 std::optional<QString> TextExtractor::extractSelectedText()
@@ -87,6 +93,14 @@ std::optional<QString> TextExtractor::extractFromOtherApplication()
 
 std::optional<QString> TextExtractor::extractFromOwnInput()
 {
+    // A field that asks the input method to keep its text to itself (the
+    // sign-in form's) is never sent anywhere.
+    if (QObject *focus = QGuiApplication::focusObject()) {
+        QInputMethodQueryEvent query(Qt::ImHints);
+        QCoreApplication::sendEvent(focus, &query);
+        if (query.value(Qt::ImHints).toInt() & Qt::ImhSensitiveData)
+            return std::nullopt;
+    }
     const auto element = accessibilityHandler->focusedElement();
     const auto selected = element && element->value() ? element->selectedText() : std::nullopt;
     if (selected && !selected->isEmpty()) {

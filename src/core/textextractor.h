@@ -28,6 +28,8 @@ public:
     virtual bool replaceSelectedText(const QString &text) = 0;
     // Forgets the capture when no answer will be written back.
     virtual void forgetCapture() = 0;
+    // Another application's window in front; 0 when ours is in front, or none.
+    virtual quint32 otherApplicationWindowInFront() const { return 0; }
 };
 
 // Reads the selection of the application in front and writes answers back:
@@ -41,6 +43,7 @@ public:
     std::optional<QString> extractSelectedText() override;
     bool replaceSelectedText(const QString &text) override;
     void forgetCapture() override;
+    quint32 otherApplicationWindowInFront() const override;
 
     // Forgets the capture and empties the clipboard.
     void resetCapture();

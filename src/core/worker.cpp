@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -97,7 +98,6 @@ void Worker::bind()
 
 void Worker::receivePrompt(const Prompt &prompt)
 {
-    m_lastPrompt = prompt;
     if (m_signedIn)
         enqueue({Waiting::Kind::prompt, prompt, *m_signedIn});
 }
@@ -105,12 +105,15 @@ void Worker::receivePrompt(const Prompt &prompt)
 void Worker::receiveSignedIn(bool signedIn)
 {
     // Every renewal of the tokens says "signed in" again; only a change of
-    // the flag runs the last prompt again.
+    // the flag counts. A sign-out runs nothing, and a sign-in runs only the
+    // action it was refused for, never one the user ran before signing out:
+    // whatever has the focus now (our own sign-in form) is not what they chose.
     if (m_signedIn == signedIn)
         return;
     m_signedIn = signedIn;
-    if (m_lastPrompt)
-        enqueue({Waiting::Kind::prompt, *m_lastPrompt, signedIn});
+    const std::optional<Refused> refused = std::exchange(m_refused, std::nullopt);
+    if (signedIn && refused && refused->window == textExtractor->otherApplicationWindowInFront())
+        enqueue({Waiting::Kind::prompt, refused->prompt, true});
 }
 
 void Worker::enqueue(Waiting item)
@@ -144,6 +147,12 @@ void Worker::runWaiting()
 void Worker::runPrompt(const Prompt &prompt, bool signedIn)
 {
     if (!signedIn) {
+        // Our own windows, while signed out, hold only the sign-in form: an
+        // action pressed there is never kept.
+        if (const quint32 window = textExtractor->otherApplicationWindowInFront())
+            m_refused = Refused{prompt, window};
+        else
+            m_refused.reset();
         auto router = appRouter.get();
         router->showToast(QStringLiteral("Please log in to continue."), [router] { router->openSettingsWindow(); },
                           kToastDuration);

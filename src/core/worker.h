@@ -93,8 +93,15 @@ private:
     // event loop, and nothing else may touch the clipboard or the keyboard
     // until they end.
     bool m_busy = false;
-    std::optional<Prompt> m_lastPrompt;
     std::optional<bool> m_signedIn;
+    // The action last refused for want of a session, and the window it was
+    // pressed in: a sign-in runs it once, if that window is still in front.
+    struct Refused
+    {
+        Prompt prompt;
+        quint32 window;
+    };
+    std::optional<Refused> m_refused;
     std::deque<Waiting> m_waiting;
     // The one request whose answer is still wanted; resetting it abandons
     // (and cancels) the request.

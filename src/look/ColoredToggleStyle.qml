@@ -34,6 +34,10 @@ Switch {
             ColorAnimation { duration: 100; easing.type: Easing.InOutQuad }
         }
 
+        FocusRing {
+            visible: control.visualFocus
+        }
+
         Item {
             id: thumb
             objectName: "thumb"

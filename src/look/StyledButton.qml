@@ -56,6 +56,9 @@ Button {
     bottomPadding: 13
     rightPadding: 16
     hoverEnabled: true
+    // A click leaves the keyboard focus where the user types; Tab still
+    // reaches the button.
+    focusPolicy: Qt.TabFocus
     font.pixelSize: 13
     font.weight: Font.Medium
     // Only the drawing shrinks: the hit area stays the full rectangle, so a
@@ -127,6 +130,10 @@ Button {
             color: "transparent"
             border.width: 1
             border.color: Qt.rgba(1, 1, 1, 0.4)
+        }
+
+        FocusRing {
+            visible: control.visualFocus
         }
     }
 }

@@ -19,7 +19,12 @@ LoginViewModel::LoginViewModel(QObject *parent)
     applyState();
 }
 
-LoginViewModel::~LoginViewModel() = default;
+LoginViewModel::~LoginViewModel()
+{
+    // The form went away (signed in by e-mail, window closed): nobody waits
+    // for the browser any more.
+    cancelGoogleSignIn();
+}
 
 // The tasks run on the main thread's event loop, so every write of a
 // published field below happens there.
@@ -55,22 +60,32 @@ QCoro::Task<void> LoginViewModel::verifyOTPTask(QPointer<LoginViewModel> model, 
 
 QCoro::Task<void> LoginViewModel::googleSignInTask(QPointer<LoginViewModel> model, std::shared_ptr<UserAuthentication> auth,
                                std::shared_ptr<GoogleAuthHandling> google,
-                               std::shared_ptr<AnalyticsCollecting> analytics)
+                               std::shared_ptr<AnalyticsCollecting> analytics, QPointer<QWindow> window)
 {
     analytics->track(QStringLiteral("googleAuthInitiated"));
-    // Something to present from; never shown.
-    auto presenting = std::make_unique<QWindow>();
-    presenting->setGeometry(0, 0, 0, 0);
+    // Presented from the form's own window, which the sign-in brings back to
+    // the front once the browser is done; a hidden stand-in when there is none.
+    std::unique_ptr<QWindow> standIn;
+    if (!window) {
+        standIn = std::make_unique<QWindow>();
+        standIn->setGeometry(0, 0, 0, 0);
+        window = standIn.get();
+    }
     try {
-        const OauthProviderUser user = co_await google->signIn(presenting.get(), QStringLiteral(""));
+        const OauthProviderUser user = co_await google->signIn(window.data(), QStringLiteral(""));
+        if (model) {
+            model->setGoogleSignInPending(false);
+            model->setLoading(true);
+        }
         co_await auth->login(user);
     } catch (...) {
         // The handler records a failed Google sign-in itself.
     }
-    if (model)
+    if (model) {
+        model->setGoogleSignInPending(false);
         model->setLoading(false);
+    }
 }
-
 
 void LoginViewModel::setInputFieldValue(const QString &value)
 {
@@ -102,6 +117,22 @@ void LoginViewModel::setLoading(bool loading)
         return;
     m_loading = loading;
     Q_EMIT loadingChanged();
+}
+
+void LoginViewModel::setGoogleSignInPending(bool pending)
+{
+    if (m_googleSignInPending == pending)
+        return;
+    m_googleSignInPending = pending;
+    Q_EMIT googleSignInPendingChanged();
+}
+
+void LoginViewModel::setPresentingWindow(QWindow *window)
+{
+    if (m_presentingWindow == window)
+        return;
+    m_presentingWindow = window;
+    Q_EMIT presentingWindowChanged();
 }
 
 void LoginViewModel::setState(State state)
@@ -158,6 +189,15 @@ void LoginViewModel::verifyOTP()
 
 void LoginViewModel::signInWithGoogle()
 {
-    setLoading(true);
-    googleSignInTask(QPointer<LoginViewModel>(this), m_authService, m_googleAuthHandler, m_analyticsCollector);
+    // Only the exchange with the backend makes the form busy; the wait for
+    // the browser, however long, does not.
+    setGoogleSignInPending(true);
+    googleSignInTask(QPointer<LoginViewModel>(this), m_authService, m_googleAuthHandler, m_analyticsCollector,
+                     m_presentingWindow);
+}
+
+void LoginViewModel::cancelGoogleSignIn()
+{
+    if (m_googleSignInPending)
+        m_googleAuthHandler->signOut();
 }

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWindow>
 #include <QtQml/qqmlregistration.h>
 
 #include <memory>
@@ -24,6 +25,11 @@ class LoginViewModel : public QObject
     Q_PROPERTY(QString inputFieldPlaceholder READ inputFieldPlaceholder NOTIFY inputFieldPlaceholderChanged)
     Q_PROPERTY(bool loading READ loading NOTIFY loadingChanged)
     Q_PROPERTY(State state READ state WRITE setState NOTIFY stateChanged)
+    // The browser round trip of a Google sign-in is under way; the form stays
+    // usable meanwhile.
+    Q_PROPERTY(bool googleSignInPending READ googleSignInPending NOTIFY googleSignInPendingChanged)
+    // The form's window: it comes back to the front after a Google sign-in.
+    Q_PROPERTY(QWindow *presentingWindow READ presentingWindow WRITE setPresentingWindow NOTIFY presentingWindowChanged)
 
 public:
     enum class State { Email, OTP };
@@ -37,6 +43,9 @@ public:
     QString inputFieldLabel() const { return m_inputFieldLabel; }
     QString inputFieldPlaceholder() const { return m_inputFieldPlaceholder; }
     bool loading() const { return m_loading; }
+    bool googleSignInPending() const { return m_googleSignInPending; }
+    QWindow *presentingWindow() const { return m_presentingWindow; }
+    void setPresentingWindow(QWindow *window);
     State state() const { return m_state; }
     // Every assignment applies the step's texts, also the same step again:
     // "Request new OTP" sets Email.
@@ -48,6 +57,8 @@ public:
     Q_INVOKABLE void continueWithEmail();
     Q_INVOKABLE void verifyOTP();
     Q_INVOKABLE void signInWithGoogle();
+    // Ends a Google sign-in still waiting for the browser, and its listener.
+    Q_INVOKABLE void cancelGoogleSignIn();
 
 Q_SIGNALS:
     void inputFieldValueChanged();
@@ -55,12 +66,15 @@ Q_SIGNALS:
     void inputFieldPlaceholderChanged();
     void loadingChanged();
     void stateChanged();
+    void googleSignInPendingChanged();
+    void presentingWindowChanged();
 
 private:
     void applyState();
     void setInputFieldLabel(const QString &label);
     void setInputFieldPlaceholder(const QString &placeholder);
     void setLoading(bool loading);
+    void setGoogleSignInPending(bool pending);
 
     // The request tasks. They keep the services they use; a model whose view
     // went away meanwhile is simply not written to.
@@ -71,12 +85,15 @@ private:
     static QCoro::Task<void> googleSignInTask(QPointer<LoginViewModel> model,
                                               std::shared_ptr<UserAuthentication> auth,
                                               std::shared_ptr<GoogleAuthHandling> google,
-                                              std::shared_ptr<AnalyticsCollecting> analytics);
+                                              std::shared_ptr<AnalyticsCollecting> analytics,
+                                              QPointer<QWindow> window);
 
     QString m_inputFieldValue;
     QString m_inputFieldLabel;
     QString m_inputFieldPlaceholder;
     bool m_loading = false;
+    bool m_googleSignInPending = false;
+    QPointer<QWindow> m_presentingWindow;
     std::shared_ptr<UserAuthentication> m_authService;
     std::shared_ptr<GoogleAuthHandling> m_googleAuthHandler;
     std::shared_ptr<AnalyticsCollecting> m_analyticsCollector;

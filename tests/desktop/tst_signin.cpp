@@ -27,6 +27,7 @@ const QString kGoogleClientId = QStringLiteral("endtoend.apps.googleusercontent.
 
 // Places in the window's content, 400 wide.
 const QPoint kGoogleButton(200, 269);
+const QPoint kContinueButton(353, 358);
 const QPoint kRephraseRecorder(338, 323);
 const QPoint kLaunchSwitch(360, 442);
 const QPoint kSignOutButton(200, 505);
@@ -183,6 +184,33 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return !sessionStored(); }, 10000));
         QVERIFY(QTest::qWaitFor([&] { return desktop::windowSize(m_settings) == signedOut; }, 10000));
         QCOMPARE(m_backend.requestsTo(QStringLiteral("auth/logout")).size(), 1);
+
+        // Signing in again, with a click on Continue: the password lands in
+        // the field, and nothing of the form goes out as text to work on.
+        const auto contentRequests = [this] {
+            return m_backend.requestsTo(QStringLiteral("content/fix")).size()
+                 + m_backend.requestsTo(QStringLiteral("content/rephrase")).size();
+        };
+        const qsizetype worked = contentRequests();
+        type(email);
+        clickAt(m_settings, kContinueButton);
+        QVERIFY(QTest::qWaitFor([&] { return m_backend.requestsTo(QStringLiteral("auth/request-otp")).size() == 2; },
+                                10000));
+        QTest::qWait(500);
+        type(m_backend.otpFor(email));
+        desktop::screenshot(QStringLiteral("signin-otp-typed-after-continue.png"));
+        press(QStringLiteral("Return"));
+        QVERIFY(QTest::qWaitFor([&] { return sessionStored(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return desktop::windowSize(m_settings).height() > signedOut.height(); }, 10000));
+        QTest::qWait(1000);
+        QCOMPARE(contentRequests(), worked);
+
+        // The prompt menu's keys, recorded for rephrase: refused, in words.
+        const QSize signedIn = desktop::windowSize(m_settings);
+        clickAt(m_settings, kRephraseRecorder);
+        press(QStringLiteral("ctrl+alt+o"));
+        QVERIFY(QTest::qWaitFor([&] { return desktop::windowSize(m_settings).height() > signedIn.height(); }, 5000));
+        desktop::screenshot(QStringLiteral("signin-shortcut-taken.png"));
     }
 
     void withGoogleThroughTheBrowser()

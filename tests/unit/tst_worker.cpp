@@ -74,7 +74,9 @@ struct RecordingExtraction : TextExtraction
         return true;
     }
     void forgetCapture() override {}
+    quint32 otherApplicationWindowInFront() const override { return front; }
 
+    quint32 front = 0x400001;
     QList<std::optional<QString>> selections;
     std::optional<QString> selection;
     int pauseMs = 0;
@@ -241,15 +243,24 @@ private Q_SLOTS:
         m_router->toasts[0].onTap();
         QCOMPARE(m_router->settingsOpened, 1);
 
-        // Signing in runs the last prompt again, with what is selected now.
+        // Signing in runs the refused action once, in the window it was pressed in.
         signIn();
         QTRY_COMPARE(m_extraction->written, QStringList{QStringLiteral("the cat")});
         QCOMPARE(m_extraction->captures, 1);
         QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).size(), 1);
 
-        // Signing out afterwards asks to log in again.
+        // A sign-out runs and says nothing; signing in again runs nothing
+        // that ran before, nor an action refused in a window since left.
         m_tokens->wipeTokens();
+        signIn();
+        m_tokens->wipeTokens();
+        press(TriggeredKeyboardShortcut::typoFix);
         QTRY_COMPARE(m_router->messages().count(kLogin), 2);
+        m_extraction->front = 0x400002;
+        signIn();
+        QTest::qWait(300);
+        QCOMPARE(m_router->messages().count(kLogin), 2);
+        QCOMPARE(m_extraction->captures, 1);
     }
 
     void successWritesBackAfterTheStateSaysSo()

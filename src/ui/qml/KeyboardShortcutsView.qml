@@ -14,7 +14,7 @@ Rectangle {
     implicitWidth: rows.implicitWidth + 20
     implicitHeight: rows.implicitHeight + 20
 
-    component ShortcutRow: RowLayout {
+    component ShortcutRow: ColumnLayout {
         id: row
 
         // Shown as written, never translated.
@@ -24,38 +24,57 @@ Rectangle {
         property int recorderWidth: 80
 
         Layout.fillWidth: true
+        spacing: 6
 
-        ColumnLayout {
-            spacing: 2
-
-            Text {
-                text: row.title
-                textFormat: Text.PlainText
-                font.pixelSize: 13
-                color: "white"
-            }
-            Text {
-                text: row.description
-                textFormat: Text.PlainText
-                font.pixelSize: 11
-                color: Qt.rgba(1, 1, 1, 0.5)
-            }
-        }
-
-        Item {
+        RowLayout {
             Layout.fillWidth: true
+
+            ColumnLayout {
+                spacing: 2
+
+                Text {
+                    text: row.title
+                    textFormat: Text.PlainText
+                    font.pixelSize: 13
+                    color: "white"
+                }
+                Text {
+                    text: row.description
+                    textFormat: Text.PlainText
+                    font.pixelSize: 11
+                    color: Qt.rgba(1, 1, 1, 0.5)
+                }
+            }
+
+            Item {
+                Layout.fillWidth: true
+            }
+
+            Recorder {
+                id: recorder
+                objectName: "recorder_" + row.shortcutName
+                name: row.shortcutName
+                title: row.title
+                Layout.preferredWidth: row.recorderWidth
+                Layout.preferredHeight: 25
+                fillColor: Qt.rgba(1, 1, 1, 0.1)
+                textColor: "white"
+                placeholderColor: "#8e8e93"
+                borderColor: Qt.rgba(1, 1, 1, 0.15)
+                focusColor: "#007aff"
+            }
         }
 
-        Recorder {
-            objectName: "recorder_" + row.shortcutName
-            name: row.shortcutName
-            Layout.preferredWidth: row.recorderWidth
-            Layout.preferredHeight: 25
-            fillColor: Qt.rgba(1, 1, 1, 0.1)
-            textColor: "white"
-            placeholderColor: "#8e8e93"
-            borderColor: Qt.rgba(1, 1, 1, 0.15)
-            focusColor: "#007aff"
+        // Why the keys just pressed were not taken; gone while there is nothing to say.
+        Text {
+            objectName: "recorderMessage_" + row.shortcutName
+            Layout.fillWidth: true
+            visible: recorder.errorText.length > 0
+            text: recorder.errorText
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            font.pixelSize: 11
+            color: "#ff6b6b"
         }
     }
 

@@ -15,13 +15,26 @@ ColumnLayout {
 
     LoginViewModel {
         id: model
+        presentingWindow: view.Window.window
+        // The next step's text goes straight into the field.
+        onStateChanged: field.forceActiveFocus()
+    }
+
+    // Closing the window gives up a Google sign-in still waiting for the
+    // browser, so the form is free when the window comes back.
+    Connections {
+        target: view.Window.window
+        function onVisibleChanged() {
+            if (!view.Window.window.visible)
+                model.cancelGoogleSignIn()
+        }
     }
 
     GoogleButton {
         objectName: "googleButton"
         Layout.alignment: Qt.AlignHCenter
-        loading: model.loading
-        enabled: !model.loading
+        loading: model.loading || model.googleSignInPending
+        enabled: !loading
         onTap: model.signInWithGoogle()
     }
 
@@ -56,9 +69,11 @@ ColumnLayout {
                 text: model.inputFieldValue
                 onTextChanged: model.inputFieldValue = text
                 onAccepted: model.submit()
-                inputMethodHints: model.state === LoginViewModel.OTP
-                                  ? (Qt.ImhSensitiveData | Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase)
-                                  : (Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase)
+                // Sensitive in both steps: no text action ever takes the
+                // address or the password from here.
+                inputMethodHints: Qt.ImhSensitiveData | Qt.ImhNoAutoUppercase
+                                  | (model.state === LoginViewModel.OTP ? Qt.ImhNoPredictiveText
+                                                                         : Qt.ImhEmailCharactersOnly)
             }
         }
 

@@ -141,16 +141,34 @@ private Q_SLOTS:
         keyboard.tap({XK_Control_L, XK_Alt_L, XK_j});
         QTRY_COMPARE(fired, 1);
 
-        // While recording the same keys reach the window, not the handler.
+        // While recording the same keys reach the window, not the handler;
+        // they are the other name's, so they are refused, saying whose.
+        setShortcut(Shortcut(Qt::Key_L, Qt::ControlModifier | Qt::AltModifier), recorded);
         clickRecorder();
         QVERIFY(recording());
         keyboard.tap({XK_Control_L, XK_Alt_L, XK_j});
-        QTRY_COMPARE(stored(), QStringLiteral("Ctrl+Alt+J"));
+        QTRY_VERIFY(!recording());
         QTest::qWait(200);
         QCOMPARE(fired, 1);
+        QCOMPARE(stored(), QStringLiteral("Ctrl+Alt+L"));
+        QCOMPARE(m_recorder->property("errorText").toString(),
+                 QStringLiteral("Ctrl+Alt+J is already used by \u201cglobalWhileRecording\u201d."));
 
         keyboard.tap({XK_Control_L, XK_Alt_L, XK_j});
         QTRY_COMPARE(fired, 2);
+
+        // Keys another program holds: the working ones stay, and it says so.
+        onKeyUp(recorded, [] {});
+        const auto dropRecorded = qScopeGuard([&] { removeHandlers(recorded); });
+        const xcb_keycode_t g = keyboard.keycode(XK_g);
+        QVERIFY(keyboard.grab(g, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1));
+        const auto ungrab = qScopeGuard([&] { keyboard.ungrab(g, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1); });
+        clickRecorder();
+        QTest::keyClick(m_window.get(), Qt::Key_G, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(!recording());
+        QCOMPARE(stored(), QStringLiteral("Ctrl+Alt+L"));
+        QCOMPARE(m_recorder->property("errorText").toString(),
+                 QStringLiteral("Ctrl+Alt+G is not available; another application may be using it."));
     }
 };
 

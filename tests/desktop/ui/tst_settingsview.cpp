@@ -156,7 +156,7 @@ private Q_SLOTS:
 
         // Slow answer: Continue shows progress and ignores clicks, the field takes text.
         m_env.answer(QStringLiteral("auth/request-otp"), 200, "{}", 800);
-        QTest::keyClick(m_window, Qt::Key_Return);
+        click(item(QStringLiteral("continueButton")));
         QTRY_VERIFY(loginModel()->property("loading").toBool());
         QQuickItem *continueButton = item(QStringLiteral("continueButton"));
         QVERIFY(!continueButton->isEnabled());
@@ -170,8 +170,10 @@ private Q_SLOTS:
         QVERIFY(shown(item(QStringLiteral("requestNewOTPButton"))));
         save(QStringLiteral("settings-otp.png"));
 
-        // Starting over empties the field and sends nothing.
+        // The password typed after clicking Continue lands in the field.
         type(QStringLiteral("12"));
+        QCOMPARE(fieldText(), QStringLiteral("12"));
+        // Starting over empties the field and sends nothing.
         click(item(QStringLiteral("requestNewOTPButton")));
         QTRY_VERIFY(!item(QStringLiteral("spamHint"))->isVisible());
         QCOMPARE(fieldText(), QString());
@@ -257,6 +259,20 @@ private Q_SLOTS:
         // The window manager confirms the new height asynchronously.
         QTRY_COMPARE(m_window->height(), qRound(root()->implicitHeight()));
         save(QStringLiteral("settings-signed-in.png"));
+
+        // Tab walks through the window: into a recorder without recording,
+        // and on to the switch and Sign Out, which show where the focus is.
+        const QStringList tabOrder{QStringLiteral("recorder_typoFix"), QStringLiteral("recorder_rephrase"),
+                                   QStringLiteral("recorder_floatingMenu"), QStringLiteral("launchAtStartupSwitch"),
+                                   QStringLiteral("signOutButton")};
+        for (const QString &name : tabOrder) {
+            QTest::keyClick(m_window, Qt::Key_Tab);
+            QTRY_VERIFY2(item(name)->hasActiveFocus(), qPrintable(name));
+            QVERIFY2(!item(name)->property("recording").toBool(), qPrintable(name));
+            if (!name.startsWith(u"recorder"))
+                QVERIFY2(shown(findItem(item(name), QStringLiteral("focusRing"))), qPrintable(name));
+        }
+        save(QStringLiteral("settings-focus-ring.png"));
     }
 
     void theSwitchWritesAndRemovesTheAutostartEntry()

@@ -8,7 +8,11 @@
 #include <QCoro/QCoroTask>
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
+#include <QFile>
 #include <QNetworkReply>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUrlQuery>
 #include <QTest>
 #include <QWindow>
 
@@ -32,7 +36,8 @@ struct RecordingAnalytics : AnalyticsCollecting
     QString distinctId() const override { return QStringLiteral("test"); }
 };
 
-enum class Browser { followsRedirect, neverComesBack, cannotOpen };
+// systemDefault: the library's own way, here a stand-in xdg-open that finds no browser.
+enum class Browser { followsRedirect, neverComesBack, cannotOpen, systemDefault };
 
 struct Outcome
 {
@@ -75,6 +80,7 @@ private:
     QList<QUrl> m_opened;
     QList<QNetworkReply::NetworkError> m_pages; // what the browser got back
     std::shared_ptr<RecordingAnalytics> m_analytics;
+    QTemporaryDir m_bin;
 
     // The browser: follows Google's redirect to the program's loopback listener.
     void visit(const QUrl &url)
@@ -93,6 +99,8 @@ private:
         c.authorizationEndpoint = m_google.authorizationEndpoint();
         c.tokenEndpoint = m_google.tokenEndpoint();
         c.timeout = timeout;
+        if (browser == Browser::systemDefault)
+            return c;
         c.openBrowser = [this, browser](const QUrl &url) {
             m_opened << url;
             if (browser == Browser::followsRedirect)
@@ -103,7 +111,18 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_google.listen()); }
+    void initTestCase()
+    {
+        QVERIFY(m_google.listen());
+        // xdg-open as it answers on a desktop without a browser.
+        QVERIFY(m_bin.isValid());
+        QFile script(m_bin.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho 'xdg-open: no method available for opening' >&2\nexit 3\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFile::ExeOwner);
+        qputenv("PATH", m_bin.path().toUtf8() + ':' + qgetenv("PATH"));
+    }
 
     void init()
     {
@@ -153,13 +172,16 @@ private Q_SLOTS:
         using S = GoogleAuthStandIn::Script;
         using C = GoogleSignInError::Code;
         QTest::newRow("denied") << S::deny << Browser::followsRedirect << 10000 << int(C::accessDenied) << 0;
-        QTest::newRow("wrong state") << S::wrongState << Browser::followsRedirect << 10000 << int(C::stateMismatch) << 0;
+        // Turned away: the sign-in waits on for its own redirect.
+        QTest::newRow("wrong state") << S::wrongState << Browser::followsRedirect << 1000 << int(C::timedOut) << 0;
         QTest::newRow("token endpoint fails") << S::tokenFailure << Browser::followsRedirect << 10000
                                               << int(C::tokenExchangeFailed) << 1;
         QTest::newRow("no ID token") << S::noIdToken << Browser::followsRedirect << 10000 << -1 << 1;
         QTest::newRow("no profile") << S::idTokenWithoutProfile << Browser::followsRedirect << 10000 << -1 << 1;
         QTest::newRow("browser never returns") << S::grant << Browser::neverComesBack << 300 << int(C::timedOut) << 0;
         QTest::newRow("no browser") << S::grant << Browser::cannotOpen << 10000 << int(C::browserUnavailable) << 0;
+        QTest::newRow("xdg-open finds none") << S::grant << Browser::systemDefault << 10000
+                                             << int(C::browserUnavailable) << 0;
     }
 
     void failuresThrow()
@@ -220,9 +242,19 @@ private Q_SLOTS:
         visit(m_opened.last());
         QTRY_COMPARE(m_pages, QList{QNetworkReply::ConnectionRefusedError}); // nobody listens any more
 
-        // Sign-out while the browser is open.
+        // Sign-out while the browser is open. Before it, other local
+        // processes knock: a few at a time, and not for long.
         library->setConfiguration(configuration(Browser::neverComesBack));
         library->signIn(nullptr, QString(), completion);
+        const QUrl redirect(QUrlQuery(m_opened.last()).queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+        std::vector<std::unique_ptr<QTcpSocket>> knocks;
+        for (int i = 0; i < 17; ++i) {
+            knocks.push_back(std::make_unique<QTcpSocket>());
+            knocks.back()->connectToHost(QHostAddress::LocalHost, quint16(redirect.port()));
+        }
+        QTRY_COMPARE(knocks.back()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(knocks.front()->state(), QAbstractSocket::ConnectedState);
+        QTRY_COMPARE_WITH_TIMEOUT(knocks.front()->state(), QAbstractSocket::UnconnectedState, 10000);
         library->signOut();
         QVERIFY(!library->isSigningIn());
         QTRY_COMPARE(errors.size(), 2);
