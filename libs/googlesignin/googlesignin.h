@@ -84,7 +84,7 @@ public:
         QString scopes = QStringLiteral("openid email profile");
         std::chrono::milliseconds timeout = std::chrono::minutes(5);
         // Shows the authorization page; false when no browser could be started.
-        // Unset: xdg-open, whose failure ends the sign-in when it gives up.
+        // Unset: xdg-open (or $BROWSER), whose failure ends the sign-in.
         std::function<bool(const QUrl &)> openBrowser;
 
         Configuration();

@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QWindow>
@@ -189,10 +190,13 @@ void GoogleSignInFlow::start()
 
 void GoogleSignInFlow::openWithXdgOpen(const QUrl &url)
 {
-    // xdg-open is the desktop's own choice of browser. It ends with a failure
-    // when it found none, or when the browser it ran in the foreground failed;
-    // either way nobody will come back. It is never killed, not even when the
-    // flow ends: it may be the browser's parent.
+    // xdg-open is the desktop's own choice of browser; without it, $BROWSER.
+    // Either ends with a failure when no browser runs, or when the browser it
+    // ran in the foreground failed; nobody will come back then. It is never
+    // killed, not even when the flow ends: it may be the browser's parent.
+    QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (program.isEmpty())
+        program = qEnvironmentVariable("BROWSER").section(u':', 0, 0);
     auto *process = new QProcess;
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     const QPointer<GoogleSignInFlow> flow(this);
@@ -211,7 +215,7 @@ void GoogleSignInFlow::openWithXdgOpen(const QUrl &url)
         process->deleteLater();
         failed();
     });
-    process->start(QStringLiteral("xdg-open"), {QString::fromUtf8(url.toEncoded())});
+    process->start(program, {QString::fromUtf8(url.toEncoded())});
 }
 
 void GoogleSignInFlow::cancel(const QString &description)

@@ -27,7 +27,7 @@ const QString kGoogleClientId = QStringLiteral("endtoend.apps.googleusercontent.
 
 // Places in the window's content, 400 wide.
 const QPoint kGoogleButton(200, 269);
-const QPoint kContinueButton(353, 358);
+const QPoint kContinueButton(338, 369);
 const QPoint kRephraseRecorder(338, 323);
 const QPoint kLaunchSwitch(360, 442);
 const QPoint kSignOutButton(200, 505);
