@@ -316,6 +316,28 @@ private Q_SLOTS:
         QCOMPARE(shownPlaceholder(), QStringLiteral("Enter your email"));
         // The window manager confirms the new height asynchronously.
         QTRY_COMPARE(m_window->height(), qRound(root()->implicitHeight()));
+
+        // Closing the window gives up a Google sign-in still waiting for the browser.
+        GoogleSignIn::Configuration google = m_env.googleSignIn->configuration();
+        const auto followsRedirect = std::exchange(google.openBrowser, [](const QUrl &) { return true; });
+        m_env.googleSignIn->setConfiguration(google);
+        QMetaObject::invokeMethod(loginModel(), "signInWithGoogle");
+        QVERIFY(m_env.googleSignIn->isSigningIn());
+        m_window->close();
+        QTRY_VERIFY(!m_env.googleSignIn->isSigningIn());
+        google.openBrowser = followsRedirect;
+        m_env.googleSignIn->setConfiguration(google);
+        QVERIFY(open(false));
+
+        // Back from Google's page in the browser, this window is in front again.
+        QWindow browser;
+        browser.setGeometry(0, 0, 300, 300);
+        browser.show();
+        browser.requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), &browser);
+        QMetaObject::invokeMethod(loginModel(), "signInWithGoogle");
+        QTRY_VERIFY_WITH_TIMEOUT(signedInContent(), 15000);
+        QTRY_COMPARE(QGuiApplication::focusWindow(), m_window);
     }
 };
 
