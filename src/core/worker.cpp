@@ -98,7 +98,10 @@ void Worker::bind()
 
 void Worker::receivePrompt(const Prompt &prompt)
 {
-    if (m_signedIn)
+    // Until the stored session has been read, the newest action waits for it.
+    if (!m_signedIn)
+        m_beforeFirstFlag = prompt;
+    else
         enqueue({Waiting::Kind::prompt, prompt, *m_signedIn});
 }
 
@@ -111,6 +114,10 @@ void Worker::receiveSignedIn(bool signedIn)
     if (m_signedIn == signedIn)
         return;
     m_signedIn = signedIn;
+    if (const std::optional<Prompt> waiting = std::exchange(m_beforeFirstFlag, std::nullopt)) {
+        enqueue({Waiting::Kind::prompt, *waiting, signedIn});
+        return;
+    }
     const std::optional<Refused> refused = std::exchange(m_refused, std::nullopt);
     if (signedIn && refused && refused->window == textExtractor->otherApplicationWindowInFront())
         enqueue({Waiting::Kind::prompt, refused->prompt, true});

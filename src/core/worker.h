@@ -94,6 +94,7 @@ private:
     // until they end.
     bool m_busy = false;
     std::optional<bool> m_signedIn;
+    std::optional<Prompt> m_beforeFirstFlag;
     // The action last refused for want of a session, and the window it was
     // pressed in: a sign-in runs it once, if that window is still in front.
     struct Refused
