@@ -131,7 +131,7 @@ void ShortcutRecorder::store(const std::optional<Shortcut> &shortcut)
         setErrorText(tr("Global shortcuts need an X11 session."));
     // Keys the X server refused would leave the action without any; the
     // previous ones still work (the failure was reported through grabFailed).
-    if ((result == GrabResult::Taken || result == GrabResult::NoKeyCode) && !(previous == shortcut))
+    if ((result == GrabResult::Taken || result == GrabResult::NoKeyCode) && previous != shortcut)
         setShortcut(previous, currentName());
 }
 

@@ -26,8 +26,8 @@ class ShortcutRecorder : public QQuickItem
     Q_PROPERTY(QString shortcutText READ shortcutText NOTIFY shortcutChanged)
     // The modifiers held while recording, e.g. "Ctrl+Alt+".
     Q_PROPERTY(QString pendingText READ pendingText NOTIFY pendingTextChanged)
-    // What the name's action is called, for the message that another
-    // recorder's keys are already this one's.
+    // What the name's action is called: another recorder that is given this
+    // name's keys says by this title whose they are.
     Q_PROPERTY(QString title READ title WRITE setTitle NOTIFY titleChanged)
     // Why the last recorded keys cannot be used, "" when they can.
     Q_PROPERTY(QString errorText READ errorText NOTIFY errorTextChanged)
