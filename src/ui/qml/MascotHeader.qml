@@ -15,9 +15,12 @@ ColumnLayout {
 
     spacing: 0
 
-    // Drawn 10 past its frame on every side.
+    // Drawn 10 past its frame on every side, and over the title it
+    // overlaps: its tail and feet stay whole, its own dark edge keeps it
+    // apart from the white letters.
     Item {
         objectName: "mascotFrame"
+        z: 1
         Layout.alignment: Qt.AlignHCenter
         Layout.preferredWidth: header.compact ? 45 : 165
         Layout.preferredHeight: header.compact ? 38 : 148
@@ -55,9 +58,6 @@ ColumnLayout {
                 font.weight: Font.Black
                 font.italic: true
                 color: "white"
-                // Keeps the letters apart from the mascot they overlap.
-                style: Text.Outline
-                styleColor: Colors.primaryBackground
             }
         }
     }

@@ -5,6 +5,9 @@
 #include "updatertesting.h"
 
 #include <updatewindow.h>
+#include <look.h>
+
+#include <QQuickWindow>
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -199,6 +202,7 @@ private Q_SLOTS:
         auto o = f.options();
         o.showWindows = true;
         o.makeWindows = UpdateWindow::make;
+        Look::registerQmlModule(); // as the program's windows module does first
         auto controller = f.makeController(o, false);
         QVERIFY(userCheck(*controller));
 
@@ -208,14 +212,16 @@ private Q_SLOTS:
                     return window;
             return nullptr;
         };
-        QWindow *updateWindow = findWindow(QStringLiteral("updateWindow"));
+        auto *updateWindow = qobject_cast<QQuickWindow *>(findWindow(QStringLiteral("updateWindow")));
         QWindow *message = findWindow(QStringLiteral("updateMessage"));
         QVERIFY(updateWindow && message);
         QTRY_VERIFY(updateWindow->isVisible());
         QVERIFY(!message->isVisible());
+        QCOMPARE(updateWindow->color(), Look::primaryBackground()); // the program's dark windows
 
-        // Reminding later hides without skipping.
-        controller->windowModel()->remindLater();
+        // Escape reminds later: it hides without skipping.
+        QTRY_COMPARE(QGuiApplication::focusWindow(), updateWindow);
+        QTest::keyClick(updateWindow, Qt::Key_Escape);
         QTRY_VERIFY(!updateWindow->isVisible());
         QVERIFY(controller->updater()->skippedVersion().isEmpty());
 
@@ -223,6 +229,9 @@ private Q_SLOTS:
         QVERIFY(userCheck(*controller));
         QTRY_VERIFY(message->isVisible());
         QCOMPARE(message->title(), QStringLiteral("You're up to date"));
+        QTRY_COMPARE(QGuiApplication::focusWindow(), message);
+        QTest::keyClick(message, Qt::Key_Return);
+        QTRY_VERIFY(!message->isVisible());
     }
 
     void nothingBeforeStartOrWhenOff()
