@@ -27,10 +27,10 @@ const QString kTokenService = QStringLiteral("tokenStorage");
 const QString kGoogleClientId = QStringLiteral("endtoend.apps.googleusercontent.com");
 
 // Places in the window's content, 400 wide.
-const QPoint kGoogleButton(200, 269);
-const QPoint kRephraseRecorder(338, 323);
-const QPoint kLaunchSwitch(360, 442);
-const QPoint kSignOutButton(200, 505);
+const QPoint kGoogleButton(200, 281);
+const QPoint kRephraseRecorder(338, 335);
+const QPoint kLaunchSwitch(360, 454);
+const QPoint kSignOutButton(200, 517);
 
 void clickAt(const QByteArray &window, QPoint place)
 {

@@ -15,12 +15,9 @@ ColumnLayout {
 
     spacing: 0
 
-    // Drawn 10 past its frame on every side, and over the title it
-    // overlaps: its tail and feet stay whole, its own dark edge keeps it
-    // apart from the white letters.
+    // Drawn 10 past its frame on every side.
     Item {
         objectName: "mascotFrame"
-        z: 1
         Layout.alignment: Qt.AlignHCenter
         Layout.preferredWidth: header.compact ? 45 : 165
         Layout.preferredHeight: header.compact ? 38 : 148
@@ -43,7 +40,10 @@ ColumnLayout {
     Column {
         objectName: "headerTitle"
         Layout.alignment: Qt.AlignHCenter
-        Layout.topMargin: header.compact ? 0 : -24
+        // Close under the mascot, clear of its tail and feet: white letters
+        // over them would merge with them, and an outline to keep them
+        // apart cuts notches into the letters where the lines overlap.
+        Layout.topMargin: header.compact ? 0 : -12
         spacing: header.compact ? -4 : -10
         rotation: -10.8
 

@@ -9,6 +9,7 @@
 
 #include <QQuickWindow>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QWindow>
@@ -218,6 +219,7 @@ private Q_SLOTS:
         QTRY_VERIFY(updateWindow->isVisible());
         QVERIFY(!message->isVisible());
         QCOMPARE(updateWindow->color(), Look::primaryBackground()); // the program's dark windows
+        QVERIFY(updateWindow->grabWindow().save(QDir::current().filePath(QStringLiteral("update-window.png"))));
 
         // Escape reminds later: it hides without skipping.
         QTRY_COMPARE(QGuiApplication::focusWindow(), updateWindow);
@@ -230,6 +232,7 @@ private Q_SLOTS:
         QTRY_VERIFY(message->isVisible());
         QCOMPARE(message->title(), QStringLiteral("You're up to date"));
         QTRY_COMPARE(QGuiApplication::focusWindow(), message);
+        QVERIFY(qobject_cast<QQuickWindow *>(message)->grabWindow().save(QDir::current().filePath(QStringLiteral("update-message.png"))));
         QTest::keyClick(message, Qt::Key_Return);
         QTRY_VERIFY(!message->isVisible());
     }
