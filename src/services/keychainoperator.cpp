@@ -365,6 +365,13 @@ StartJob removeJob(const QString &service)
     };
 }
 
+// Queued without waiting for the keychain; the user hears of a failure once it comes.
+void runUnwaited(StartJob job)
+{
+    KeychainThread::instance().runLater(
+        std::move(job), [](Outcome outcome, const QByteArray &) { tellNoKeychainOnce(outcome); }, true);
+}
+
 std::pair<Outcome, QByteArray> runJob(StartJob job)
 {
     auto result = KeychainThread::instance().run(std::move(job));
@@ -379,9 +386,7 @@ void KeychainOperator::saveKeychainData(const QByteArray &data, const QString &s
     // The Secret Service replaces an item whose attributes (service, account)
     // equal those of the new one: a save over an existing item is its update.
     // Binary data: the bytes come back exactly as given.
-    KeychainThread::instance().runLater(writeJob(service, data), [](Outcome outcome, const QByteArray &) {
-        tellNoKeychainOnce(outcome);
-    }, true);
+    runUnwaited(writeJob(service, data));
 }
 
 std::optional<QByteArray> KeychainOperator::readKeychainData(const QString &service)
@@ -404,7 +409,5 @@ void KeychainOperator::readKeychainDataLater(const QString &service,
 
 void KeychainOperator::deleteKeychainData(const QString &service)
 {
-    KeychainThread::instance().runLater(removeJob(service), [](Outcome outcome, const QByteArray &) {
-        tellNoKeychainOnce(outcome);
-    }, true);
+    runUnwaited(removeJob(service));
 }

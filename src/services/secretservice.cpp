@@ -6,8 +6,8 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
-#include <QPointer>
 #include <QDBusVariant>
+#include <QPointer>
 
 #include <limits>
 #include <mutex>
@@ -196,8 +196,8 @@ void SecretServiceClient::call(const std::shared_ptr<Job> &job, QDBusMessage mes
     // (the caller stops waiting on its own), and the calls queued behind
     // one keep their order.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, std::numeric_limits<int>::max()), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [watcher, job, signature, member = message.member(), then = std::move(then)] {
+    const QString member = message.member();
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, job, signature, member, then = std::move(then)] {
         watcher->deleteLater();
         // Ended meanwhile, by a service that left.
         if (job->finished())
@@ -205,9 +205,9 @@ void SecretServiceClient::call(const std::shared_ptr<Job> &job, QDBusMessage mes
         const QDBusMessage reply = watcher->reply();
         // An answer of another shape is no answer: reading it would make up data.
         if (reply.type() == QDBusMessage::ReplyMessage && reply.signature() != QLatin1String(signature))
-            return then(QDBusMessage::createError(QDBusError::InvalidSignature,
-                                                  QStringLiteral("%1 answered with signature \"%2\"")
-                                                      .arg(member, reply.signature())));
+            return then(QDBusMessage::createError(
+                QDBusError::InvalidSignature,
+                QStringLiteral("%1 answered with signature \"%2\"").arg(member, reply.signature())));
         then(reply);
     });
 }
