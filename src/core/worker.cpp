@@ -291,11 +291,13 @@ void Worker::applyStartupDefaults()
     // Launch at login starts switched on, at the first start only: after it
     // the switch is the user's. Versions before the mark wrote the icon
     // style at every start, so a stored style is a start before this one
-    // too (and its autostart entry, or the lack of one, the user's choice).
+    // too (and its autostart entry, or the lack of one, the user's choice);
+    // so is an autostart entry, which stays as it is.
     static const QString firstStartDoneKey = QStringLiteral("firstStartDone");
     if (!dataStore->string(firstStartDoneKey)) {
-        if (!dataStore->string(UserPreferences::kMenuBarIconStyleKey))
-            LaunchAtLogin::shared()->setEnabled(true);
+        LaunchAtLogin *launch = LaunchAtLogin::shared();
+        if (!dataStore->string(UserPreferences::kMenuBarIconStyleKey) && !launch->isEnabled())
+            launch->setEnabled(true);
         dataStore->setValue(QStringLiteral("true"), firstStartDoneKey);
     }
     SystemSound::zorble().play();
