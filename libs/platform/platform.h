@@ -5,11 +5,15 @@
 // Everything goes through Qt's own xcb connection; without an X11 display
 // (offscreen, Wayland) the X11 functions answer none / 0 / false.
 
+#include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <Qt>
 
+#include <memory>
 #include <optional>
 
 class QObject;
@@ -61,6 +65,30 @@ TextTransfer textTransferFor(const std::optional<QString> &applicationIdentifier
 // True when the PRIMARY selection is owned by a window of the given top-level client window (the owner, or one of its
 // ancestors below the root, is that window or the frame holding it). False when nobody owns PRIMARY.
 bool primarySelectionOwnedBy(quint32 window);
+
+// What another application holds in the CLIPBOARD selection, read straight
+// from the X server over a connection of its own, where every wait has the
+// caller's deadline: Qt's clipboard gives an owner that never delivers 5 s
+// per format, with the whole program standing still. X11 (xcb) only.
+class SelectionReader
+{
+public:
+    // Asks the owner for its formats; none when this is no X11 session.
+    // Without an owner, or past the deadline, the reader has no formats.
+    static std::unique_ptr<SelectionReader> clipboard(const QDeadlineTimer &deadline);
+    ~SelectionReader();
+
+    // Named as Qt names them: the owner's UTF-8 text is "text/plain".
+    QStringList formats() const;
+    // The format's bytes; none when the owner refuses it, its data is over
+    // limit, or the deadline passed first.
+    std::optional<QByteArray> data(const QString &format, const QDeadlineTimer &deadline, qsizetype limit);
+
+private:
+    SelectionReader();
+    struct Connection;
+    std::unique_ptr<Connection> m_connection;
+};
 
 // A span of text in UTF-16 code units.
 struct TextRange {

@@ -1,5 +1,7 @@
 #include "clipboardaccessor.h"
 
+#include <platform.h>
+
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -140,14 +142,24 @@ void ClipboardAccessor::save()
                 written->peeking = false;
         });
 
-        QStringList formats = data->formats();
+        // Another application's clipboard is read past Qt, against one
+        // deadline for all of it: an owner that never delivers would hold
+        // the program for Qt's 5 s per format.
+        const QDeadlineTimer deadline(kSaveDeadline);
+        std::unique_ptr<platform::SelectionReader> reader;
+        if (!own)
+            reader = platform::SelectionReader::clipboard(deadline);
+        QStringList formats = reader ? reader->formats() : data->formats();
         std::stable_sort(formats.begin(), formats.end(),
                          [](const QString &a, const QString &b) { return savingRank(a) < savingRank(b); });
         qsizetype total = 0;
         for (const QString &format : std::as_const(formats)) {
             if (!isSavedFormat(format))
                 continue;
-            QByteArray bytes = data->data(format);
+            if (reader && deadline.hasExpired())
+                break; // what was read so far is kept
+            QByteArray bytes = reader ? reader->data(format, deadline, kSavedFormatLimit).value_or(QByteArray())
+                                      : data->data(format);
             if (bytes.isEmpty() || bytes.size() > kSavedFormatLimit)
                 continue;
             if (total + bytes.size() > kSavedTotalLimit)

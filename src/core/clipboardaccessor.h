@@ -51,6 +51,9 @@ public:
     // keeps what fits rather than stalling every capture on copying it.
     static constexpr qsizetype kSavedFormatLimit = 8 * 1024 * 1024;
     static constexpr qsizetype kSavedTotalLimit = 16 * 1024 * 1024;
+    // How long save() may take over another application's clipboard; what
+    // it read by then is what it keeps.
+    static constexpr std::chrono::milliseconds kSaveDeadline{500};
 
     ClipboardAccessor();
 

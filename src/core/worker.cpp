@@ -304,7 +304,18 @@ void Worker::countUsage()
 
 void Worker::applyStartupDefaults()
 {
-    LaunchAtLogin::shared()->setEnabled(true);
+    // Launch at login starts switched on, at the first start only: after it
+    // the switch is the user's. Versions before the mark wrote the icon
+    // style at every start, so a stored style is a start before this one
+    // too (and its autostart entry, or the lack of one, the user's choice);
+    // so is an autostart entry, which stays as it is.
+    static const QString firstStartDoneKey = QStringLiteral("firstStartDone");
+    if (!dataStore->string(firstStartDoneKey)) {
+        LaunchAtLogin *launch = LaunchAtLogin::shared();
+        if (!dataStore->string(UserPreferences::kMenuBarIconStyleKey) && !launch->isEnabled())
+            launch->setEnabled(true);
+        dataStore->setValue(QStringLiteral("true"), firstStartDoneKey);
+    }
     SystemSound::zorble().play();
     if (!dataStore->string(UserPreferences::kMenuBarIconStyleKey))
         dataStore->setValue(QStringLiteral("colored"), UserPreferences::kMenuBarIconStyleKey);

@@ -36,13 +36,13 @@ void centre(QWindow *window)
 
 // A window that grew past its screen's edge moves back onto it; the window
 // manager would otherwise cut its size instead.
-void keepOnScreen(QWindow *window, QSize size)
+void keepOnScreen(QWindow *window, QPoint position, QSize size)
 {
     QScreen *screen = window->screen();
     if (!screen || !window->isVisible())
         return;
     const QRect area = screen->availableGeometry();
-    QRect frame(window->position(), size);
+    QRect frame(position, size);
     if (frame.right() > area.right())
         frame.moveRight(area.right());
     if (frame.bottom() > area.bottom())
@@ -142,7 +142,9 @@ AppRouter::WindowHolder AppRouter::makeWindow(Window which)
             // against the limits it knows.
             raw->setMinimumSize(QSize(0, 0));
             raw->setMaximumSize(QSize((1 << 24) - 1, (1 << 24) - 1));
-            keepOnScreen(raw, size);
+            // A new width keeps the window's centre where it was, not its
+            // left edge: the window grows or shrinks on both sides.
+            keepOnScreen(raw, raw->position() + QPoint((raw->width() - size.width()) / 2, 0), size);
             raw->resize(size);
             raw->setMinimumSize(size);
             raw->setMaximumSize(size);

@@ -29,6 +29,9 @@ public:
     // software scene graph, for a fraction of the memory and threads of a
     // GL context. QT_QUICK_BACKEND or QSG_RHI_BACKEND still choose.
     static void chooseSceneGraph();
+    // The mascot as the icon of every window of the program (task bar,
+    // window switcher), once per process.
+    static void useProgramIcon();
 
 private:
     std::unique_ptr<QQmlEngine> m_engine;

@@ -26,6 +26,9 @@ AppRouting *makeRouter(Resolver *resolver)
 QObject *makeUpdateWindows(UpdateWindowModel *model)
 {
     WindowContent::chooseSceneGraph();
+    WindowContent::useProgramIcon();
+    // The update windows wear the program's look.
+    WindowContent::registerQmlModules();
     return UpdateWindow::make(model).release();
 }
 

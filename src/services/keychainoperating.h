@@ -10,7 +10,8 @@
 
 // Secret items of the user's keychain, one per service name. Failures are
 // not reported: a failed save or delete leaves things as they were, a failed
-// read reads as nothing stored.
+// read reads as nothing stored. Saves and deletes do not wait for the
+// keychain; every call reaches it in the order made.
 class KeychainOperating
 {
 public:

@@ -16,6 +16,8 @@
 #include <qt6keychain/keychain.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -36,7 +38,6 @@ struct Call
     QSemaphore finished;
     std::mutex mutex;
     bool done = false;
-    bool abandoned = false;
     Outcome outcome = Outcome::failed;
     QByteArray data;
     // Set for a call nobody waits for: gets the result on the main thread.
@@ -100,6 +101,8 @@ bool keychainServiceMissing()
 
 // D-Bus gives up on a service that stays silent after 25 s: that is no answer either.
 constexpr qint64 kSilentMs = 20000;
+// How long the end of the program waits for the keychain's queue to empty.
+constexpr int kDrainAtExitMs = 3000;
 
 Outcome outcomeOf(QKeychain::Error error, qint64 elapsedMs)
 {
@@ -151,53 +154,35 @@ public:
         return thread;
     }
 
-    // Runs the job (on the worker thread) and waits for it.
+    // Queues the job behind those before it and waits for it, at most
+    // kTimeoutMs.
     std::pair<Outcome, QByteArray> run(StartJob job)
     {
         if (m_stopped.load() || QThread::currentThread() == m_thread)
             return {Outcome::failed, {}};
         auto call = std::make_shared<Call>();
-        // While an earlier job is still on its way nobody can say how long
-        // this one waits behind it in the keychain's queue: queue it anyway,
-        // so saves and deletes keep their order, but do not wait.
-        const bool wait = m_unwaited.load() == 0;
-        if (!wait) {
-            call->abandoned = true;
-            ++m_unwaited;
-        }
-        QMetaObject::invokeMethod(
-            m_anchor, [this, call, job = std::move(job)] { start(call, job); }, Qt::QueuedConnection);
-        if (!wait)
-            return {Outcome::failed, {}};
-        if (!call->finished.tryAcquire(1, KeychainOperator::kTimeoutMs)) {
-            std::unique_lock lock(call->mutex);
-            if (!call->done) {
-                call->abandoned = true;
-                ++m_unwaited;
-                return {Outcome::silent, {}};
-            }
-            lock.unlock();
-            call->finished.acquire();
-        }
+        enqueue(call, std::move(job));
+        if (!call->finished.tryAcquire(1, KeychainOperator::kTimeoutMs))
+            return {Outcome::silent, {}};
         return {call->outcome, call->data};
     }
 
     // Queues the job like run() does, but nobody waits for it: then gets the
-    // result on the main thread once the job finishes. Calls made after it
-    // never wait either, since they would wait behind it.
-    void runLater(StartJob job, std::function<void(Outcome, QByteArray)> then)
+    // result on the main thread once the job finishes. Unless quiet, a job
+    // unanswered after kSlowAnswerMs makes the program say so; its answer
+    // still counts when it comes.
+    void runLater(StartJob job, std::function<void(Outcome, QByteArray)> then, bool quiet = false)
     {
         if (m_stopped.load())
             return;
         auto call = std::make_shared<Call>();
-        call->abandoned = true;
         call->then = std::move(then);
-        ++m_unwaited;
+        enqueue(call, std::move(job));
+        if (quiet)
+            return;
         QMetaObject::invokeMethod(
-            m_anchor, [this, call, job = std::move(job)] {
-                start(call, job);
-                // The answer still counts when it comes; meanwhile the user hears why nothing happens.
-                QTimer::singleShot(KeychainOperator::kSlowAnswerMs, m_anchor, [call] {
+            m_anchor, [call] {
+                QTimer::singleShot(KeychainOperator::kSlowAnswerMs, [call] {
                     bool done = false;
                     {
                         std::lock_guard lock(call->mutex);
@@ -229,6 +214,16 @@ private:
         qAddPostRoutine([] { instance().stop(); });
     }
 
+    void enqueue(const std::shared_ptr<Call> &call, StartJob job)
+    {
+        {
+            std::lock_guard lock(m_pendingMutex);
+            ++m_pending;
+        }
+        QMetaObject::invokeMethod(
+            m_anchor, [this, call, job = std::move(job)] { start(call, job); }, Qt::QueuedConnection);
+    }
+
     // One job at a time, in the order they came, however long one takes: a
     // delete must not overtake the save before it.
     void start(const std::shared_ptr<Call> &call, const StartJob &job)
@@ -258,10 +253,13 @@ private:
             call->outcome = outcome;
             call->data = std::move(data);
             call->done = true;
-            if (call->abandoned)
-                --m_unwaited;
         }
         call->finished.release();
+        {
+            std::lock_guard lock(m_pendingMutex);
+            --m_pending;
+        }
+        m_idle.notify_all();
         if (call->then && !m_stopped.load()) {
             if (QCoreApplication *app = QCoreApplication::instance())
                 QMetaObject::invokeMethod(
@@ -272,6 +270,12 @@ private:
 
     void stop()
     {
+        // A save or delete made just before quitting still reaches a keyring
+        // that answers.
+        {
+            std::unique_lock lock(m_pendingMutex);
+            m_idle.wait_for(lock, std::chrono::milliseconds(kDrainAtExitMs), [this] { return m_pending == 0; });
+        }
         m_stopped = true;
         m_thread->quit();
         // A job stuck in the keychain may keep the thread; then it stays
@@ -286,7 +290,10 @@ private:
     QObject *m_anchor = nullptr;
     SecretServiceClient *m_secretService = nullptr; // a child of m_anchor
     std::deque<std::pair<std::shared_ptr<Call>, StartJob>> m_queue; // the first one runs
-    std::atomic<int> m_unwaited{0};
+    // Jobs queued and not finished yet.
+    std::mutex m_pendingMutex;
+    std::condition_variable m_idle;
+    int m_pending = 0;
     std::atomic<bool> m_stopped{false};
 };
 
@@ -358,6 +365,13 @@ StartJob removeJob(const QString &service)
     };
 }
 
+// Queued without waiting for the keychain; the user hears of a failure once it comes.
+void runUnwaited(StartJob job)
+{
+    KeychainThread::instance().runLater(
+        std::move(job), [](Outcome outcome, const QByteArray &) { tellNoKeychainOnce(outcome); }, true);
+}
+
 std::pair<Outcome, QByteArray> runJob(StartJob job)
 {
     auto result = KeychainThread::instance().run(std::move(job));
@@ -372,7 +386,7 @@ void KeychainOperator::saveKeychainData(const QByteArray &data, const QString &s
     // The Secret Service replaces an item whose attributes (service, account)
     // equal those of the new one: a save over an existing item is its update.
     // Binary data: the bytes come back exactly as given.
-    runJob(writeJob(service, data));
+    runUnwaited(writeJob(service, data));
 }
 
 std::optional<QByteArray> KeychainOperator::readKeychainData(const QString &service)
@@ -395,5 +409,5 @@ void KeychainOperator::readKeychainDataLater(const QString &service,
 
 void KeychainOperator::deleteKeychainData(const QString &service)
 {
-    runJob(removeJob(service));
+    runUnwaited(removeJob(service));
 }

@@ -5,7 +5,9 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QPointer>
 
 #include <limits>
 #include <mutex>
@@ -91,24 +93,33 @@ bool isGone(const QDBusMessage &error)
         || QDBusError(error).type() == QDBusError::UnknownObject;
 }
 
+} // namespace
+
 // Waits for one prompt's Completed signal. QtDBus delivers signals only to
-// slots, hence this small receiver.
+// slots, hence this small receiver. It takes the signal whatever its
+// signature: one that does not match must end the wait as well.
 class PromptReceiver : public QObject
 {
     Q_OBJECT
 public:
+    // Not called for a malformed signal: then failed is.
     std::function<void(bool dismissed, const QVariant &result)> completed;
+    std::function<void()> failed;
 
 public Q_SLOTS:
-    void onCompleted(bool dismissed, const QDBusVariant &result)
+    void onCompleted(const QDBusMessage &message)
     {
-        if (auto then = std::exchange(completed, nullptr))
-            then(dismissed, result.variant());
+        auto then = std::exchange(completed, nullptr);
+        auto fail = std::exchange(failed, nullptr);
+        if (message.signature() != QLatin1String("bv")) {
+            if (fail)
+                fail();
+        } else if (then) {
+            then(message.arguments().value(0).toBool(), message.arguments().value(1).value<QDBusVariant>().variant());
+        }
         deleteLater();
     }
 };
-
-} // namespace
 
 Q_DECLARE_METATYPE(Secret)
 
@@ -121,9 +132,15 @@ struct SecretServiceClient::Job
     QByteArray data;
     Done done;
     bool restarted = false;
+    // The receiver of the prompt the job waits for, if any.
+    QPointer<PromptReceiver> prompt = nullptr;
+
+    bool finished() const { return !done; }
 
     void finish(KeychainOutcome outcome, QByteArray result = {})
     {
+        if (prompt)
+            prompt->deleteLater();
         if (auto then = std::exchange(done, nullptr))
             then(outcome, std::move(result));
     }
@@ -146,9 +163,23 @@ SecretServiceClient::SecretServiceClient(QDBusConnection bus, QObject *parent)
         qDBusRegisterMetaType<Secret>();
         qDBusRegisterMetaType<Attributes>();
     });
+    // A service that leaves the bus, or hands its name over, answers none
+    // of the calls and prompts still open with it: they end now.
+    auto *owner = new QDBusServiceWatcher(kServiceName, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(owner, &QDBusServiceWatcher::serviceOwnerChanged, this, [this](const QString &, const QString &old) {
+        if (old.isEmpty())
+            return;
+        m_session = {};
+        const auto running = std::exchange(m_running, {});
+        for (const std::weak_ptr<Job> &weak : running) {
+            if (const auto job = weak.lock())
+                job->finish(KeychainOutcome::failed);
+        }
+    });
 }
 
-void SecretServiceClient::call(QDBusMessage message, Reply then)
+void SecretServiceClient::call(const std::shared_ptr<Job> &job, QDBusMessage message, const char *signature,
+                               Reply then)
 {
     // Without a bus QtDBus gives a call that never finishes: answer it from
     // the event loop all the same, so every job ends the same way.
@@ -165,9 +196,19 @@ void SecretServiceClient::call(QDBusMessage message, Reply then)
     // (the caller stops waiting on its own), and the calls queued behind
     // one keep their order.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, std::numeric_limits<int>::max()), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, then = std::move(then)] {
+    const QString member = message.member();
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, job, signature, member, then = std::move(then)] {
         watcher->deleteLater();
-        then(watcher->reply());
+        // Ended meanwhile, by a service that left.
+        if (job->finished())
+            return;
+        const QDBusMessage reply = watcher->reply();
+        // An answer of another shape is no answer: reading it would make up data.
+        if (reply.type() == QDBusMessage::ReplyMessage && reply.signature() != QLatin1String(signature))
+            return then(QDBusMessage::createError(
+                QDBusError::InvalidSignature,
+                QStringLiteral("%1 answered with signature \"%2\"").arg(member, reply.signature())));
+        then(reply);
     });
 }
 
@@ -188,6 +229,8 @@ void SecretServiceClient::fail(const std::shared_ptr<Job> &job, const QDBusMessa
 
 void SecretServiceClient::start(const std::shared_ptr<Job> &job)
 {
+    std::erase_if(m_running, [](const std::weak_ptr<Job> &weak) { return weak.expired(); });
+    m_running.push_back(job);
     switch (job->kind) {
     case Job::Kind::read:
         // Binary items first: what this program writes.
@@ -205,7 +248,7 @@ void SecretServiceClient::withSession(const std::shared_ptr<Job> &job, std::func
         return then();
     QDBusMessage open = method(kServicePath, kServiceInterface, QStringLiteral("OpenSession"));
     open << QStringLiteral("plain") << QVariant::fromValue(QDBusVariant(QString()));
-    call(open, [this, job, then = std::move(then)](const QDBusMessage &reply) {
+    call(job, open, "vo", [this, job, then = std::move(then)](const QDBusMessage &reply) {
         if (reply.type() != QDBusMessage::ReplyMessage)
             return fail(job, reply);
         m_session = reply.arguments().value(1).value<QDBusObjectPath>();
@@ -218,26 +261,26 @@ void SecretServiceClient::prompt(const std::shared_ptr<Job> &job, const QDBusObj
 {
     // Listening before the prompt is shown, so that no answer is missed.
     auto *receiver = new PromptReceiver;
+    receiver->setParent(this);
     receiver->completed = [job, then = std::move(then)](bool dismissed, const QVariant &result) {
+        job->prompt = nullptr;
         if (dismissed)
             return job->finish(KeychainOutcome::locked);
         then(result);
     };
+    receiver->failed = [job] { job->finish(KeychainOutcome::failed); };
     if (!m_bus.connect(kServiceName, path.path(), kPromptInterface, QStringLiteral("Completed"), receiver,
-                       SLOT(onCompleted(bool, QDBusVariant)))) {
+                       SLOT(onCompleted(QDBusMessage)))) {
         delete receiver;
         return job->finish(KeychainOutcome::failed);
     }
+    job->prompt = receiver;
     QDBusMessage show = method(path.path(), kPromptInterface, QStringLiteral("Prompt"));
     show << QString(); // no parent window
-    call(show, [this, job, receiver, path](const QDBusMessage &reply) {
+    call(job, show, "", [this, job](const QDBusMessage &reply) {
         if (reply.type() == QDBusMessage::ReplyMessage)
             return; // the answer comes with Completed
-        m_bus.disconnect(kServiceName, path.path(), kPromptInterface, QStringLiteral("Completed"), receiver,
-                         SLOT(onCompleted(bool, QDBusVariant)));
-        receiver->completed = nullptr;
-        receiver->deleteLater();
-        fail(job, reply);
+        fail(job, reply); // which drops the receiver
     });
 }
 
@@ -246,7 +289,7 @@ void SecretServiceClient::unlock(const std::shared_ptr<Job> &job, const QList<QD
 {
     QDBusMessage message = method(kServicePath, kServiceInterface, QStringLiteral("Unlock"));
     message << QVariant::fromValue(objects);
-    call(message, [this, job, then = std::move(then)](const QDBusMessage &reply) {
+    call(job, message, "aoo", [this, job, then = std::move(then)](const QDBusMessage &reply) {
         if (reply.type() != QDBusMessage::ReplyMessage)
             return fail(job, reply);
         const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0));
@@ -270,7 +313,7 @@ void SecretServiceClient::readOfType(const std::shared_ptr<Job> &job, const QStr
         return job->finish(KeychainOutcome::notFound);
     QDBusMessage search = method(kServicePath, kServiceInterface, QStringLiteral("SearchItems"));
     search << QVariant::fromValue(job->attributes(types.first()));
-    call(search, [this, job, types](const QDBusMessage &reply) {
+    call(job, search, "aoao", [this, job, types](const QDBusMessage &reply) {
         if (reply.type() != QDBusMessage::ReplyMessage)
             return fail(job, reply);
         const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0));
@@ -292,7 +335,7 @@ void SecretServiceClient::readFirst(const std::shared_ptr<Job> &job, const QList
 {
     QDBusMessage get = method(items.first().path(), kItemInterface, QStringLiteral("GetSecret"));
     get << QVariant::fromValue(m_session);
-    call(get, [this, job, type](const QDBusMessage &reply) {
+    call(job, get, "(oayays)", [this, job, type](const QDBusMessage &reply) {
         if (reply.type() != QDBusMessage::ReplyMessage)
             return fail(job, reply);
         const Secret secret = qdbus_cast<Secret>(reply.arguments().value(0));
@@ -317,7 +360,7 @@ void SecretServiceClient::createItem(const std::shared_ptr<Job> &job, const QStr
     QDBusMessage create = method(collection, kCollectionInterface, QStringLiteral("CreateItem"));
     create << properties << QVariant::fromValue(Secret{m_session, {}, job->data.toBase64(), QStringLiteral("text/plain")})
            << true; // replace the item of the same attributes
-    call(create, [this, job, collection, retried](const QDBusMessage &reply) {
+    call(job, create, "oo", [this, job, collection, retried](const QDBusMessage &reply) {
         if (reply.type() != QDBusMessage::ReplyMessage) {
             if (!retried && reply.errorName() == QLatin1String("org.freedesktop.Secret.Error.IsLocked")) {
                 return unlock(job, {QDBusObjectPath(collection)}, [this, job, collection](const auto &unlocked) {
@@ -344,7 +387,7 @@ void SecretServiceClient::createCollection(const std::shared_ptr<Job> &job)
     QDBusMessage create = method(kServicePath, kServiceInterface, QStringLiteral("CreateCollection"));
     create << QVariantMap{{QStringLiteral("org.freedesktop.Secret.Collection.Label"), QStringLiteral("Login")}}
            << QStringLiteral("default");
-    call(create, [this, job](const QDBusMessage &reply) {
+    call(job, create, "oo", [this, job](const QDBusMessage &reply) {
         if (reply.type() != QDBusMessage::ReplyMessage)
             return fail(job, reply);
         const auto collection = reply.arguments().value(0).value<QDBusObjectPath>();
@@ -365,7 +408,7 @@ void SecretServiceClient::removeAll(const std::shared_ptr<Job> &job)
 {
     QDBusMessage search = method(kServicePath, kServiceInterface, QStringLiteral("SearchItems"));
     search << QVariant::fromValue(job->attributes()); // of every type
-    call(search, [this, job](const QDBusMessage &reply) {
+    call(job, search, "aoao", [this, job](const QDBusMessage &reply) {
         if (reply.type() != QDBusMessage::ReplyMessage)
             return fail(job, reply);
         const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().value(0));
@@ -385,7 +428,7 @@ void SecretServiceClient::deleteEach(const std::shared_ptr<Job> &job, QList<QDBu
     if (items.isEmpty())
         return job->finish(KeychainOutcome::done);
     const QDBusObjectPath item = items.takeFirst();
-    call(method(item.path(), kItemInterface, QStringLiteral("Delete")),
+    call(job, method(item.path(), kItemInterface, QStringLiteral("Delete")), "o",
          [this, job, items](const QDBusMessage &reply) {
              if (reply.type() != QDBusMessage::ReplyMessage) {
                  if (isGone(reply)) // deleted meanwhile

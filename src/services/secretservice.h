@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 // What became of one call to the keychain.
 enum class KeychainOutcome {
@@ -31,7 +33,9 @@ enum class KeychainOutcome {
 //
 // Every call answers exactly once, on the thread the client lives in, which
 // needs an event loop. A locked item or collection is unlocked through the
-// service's prompt, however long the user takes to answer it.
+// service's prompt, however long the user takes to answer it. A service
+// that leaves the bus meanwhile, or answers in a shape the protocol does
+// not have, ends the call as failed at once.
 class SecretServiceClient : public QObject
 {
 public:
@@ -49,7 +53,9 @@ private:
     struct Job;
     using Reply = std::function<void(const QDBusMessage &)>;
 
-    void call(QDBusMessage message, Reply then);
+    // Calls for job, unless it ended meanwhile; a reply of another signature
+    // than the protocol's comes as an error.
+    void call(const std::shared_ptr<Job> &job, QDBusMessage message, const char *signature, Reply then);
     // Runs job from its first call: again after a lost session.
     void start(const std::shared_ptr<Job> &job);
     void withSession(const std::shared_ptr<Job> &job, std::function<void()> then);
@@ -70,4 +76,5 @@ private:
 
     QDBusConnection m_bus;
     QDBusObjectPath m_session; // empty until opened
+    std::vector<std::weak_ptr<Job>> m_running; // started, perhaps ended
 };

@@ -5,9 +5,19 @@
 #include <clipboardaccessor.h>
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QSignalSpy>
+
+#include <xcb/xcb.h>
+
+#include <poll.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -55,6 +65,78 @@ QByteArray pngImage()
     image.save(&buffer, "PNG");
     return png;
 }
+
+// Owns the clipboard from a thread of its own, answering TARGETS and its text
+// but never the twenty other formats it lists, as a hung application does.
+class SilentOwner
+{
+public:
+    explicit SilentOwner(const QByteArray &text)
+    {
+        c = xcb_connect(nullptr, nullptr);
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        window = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        QList<xcb_atom_t> targets{atom("TARGETS"), atom("UTF8_STRING")};
+        for (int i = 0; i < 20; ++i)
+            targets << atom(QByteArray(i % 2 ? "text/x-silent-" : "application/x-silent-") + QByteArray::number(i));
+        xcb_set_selection_owner(c, window, atom("CLIPBOARD"), XCB_CURRENT_TIME);
+        xcb_flush(c);
+        m_thread = std::thread([this, targets, text] {
+            while (!m_stop) {
+                pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+                ::poll(&fd, 1, 50);
+                while (xcb_generic_event_t *event = xcb_poll_for_event(c)) {
+                    if ((event->response_type & 0x7f) == XCB_SELECTION_REQUEST)
+                        answer(*reinterpret_cast<xcb_selection_request_event_t *>(event), targets, text);
+                    std::free(event);
+                }
+            }
+        });
+    }
+    ~SilentOwner()
+    {
+        m_stop = true;
+        m_thread.join();
+        xcb_disconnect(c);
+    }
+
+private:
+    xcb_atom_t atom(const QByteArray &name)
+    {
+        xcb_intern_atom_reply_t *reply =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, quint16(name.size()), name.constData()), nullptr);
+        const xcb_atom_t a = reply->atom;
+        std::free(reply);
+        return a;
+    }
+    void answer(const xcb_selection_request_event_t &request, const QList<xcb_atom_t> &targets, const QByteArray &text)
+    {
+        if (request.target == targets[0])
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property, XCB_ATOM_ATOM, 32,
+                                targets.size(), targets.constData());
+        else if (request.target == targets[1])
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property, targets[1], 8,
+                                text.size(), text.constData());
+        else
+            return; // never
+        xcb_selection_notify_event_t notify{};
+        notify.response_type = XCB_SELECTION_NOTIFY;
+        notify.time = request.time;
+        notify.requestor = request.requestor;
+        notify.selection = request.selection;
+        notify.target = request.target;
+        notify.property = request.property;
+        xcb_send_event(c, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&notify));
+        xcb_flush(c);
+    }
+
+    xcb_connection_t *c = nullptr;
+    xcb_window_t window = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -145,6 +227,26 @@ private Q_SLOTS:
         clipboard.restore();
         QTRY_COMPARE_WITH_TIMEOUT(paster.state(), QProcess::NotRunning, 5000);
         QCOMPARE(paster.readAllStandardOutput(), QByteArray("answer"));
+        QCOMPARE(seen(kText), QByteArray("original"));
+    }
+
+    // An owner that never delivers most of its formats: saving stops at its
+    // deadline, well within one of Qt's 5 s waits, and keeps what it read.
+    void silentOwnerCostsOneDeadline()
+    {
+        {
+            QSignalSpy changed(QGuiApplication::clipboard(), &QClipboard::dataChanged);
+            SilentOwner owner("original");
+            // Seen as the program sees a copy elsewhere (which also gives it
+            // the owner's time, which taking the clipboard back needs).
+            QVERIFY(changed.wait(5000));
+            QElapsedTimer clock;
+            clock.start();
+            clipboard.save();
+            QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+            clipboard.writeString(QStringLiteral("answer"));
+        }
+        clipboard.restore();
         QCOMPARE(seen(kText), QByteArray("original"));
     }
 

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 using desktop::Mousepad;
 using desktop::press;
@@ -26,11 +27,11 @@ const QString kTokenService = QStringLiteral("tokenStorage");
 const QString kGoogleClientId = QStringLiteral("endtoend.apps.googleusercontent.com");
 
 // Places in the window's content, 400 wide.
-const QPoint kGoogleButton(200, 269);
-const QPoint kContinueButton(338, 369);
-const QPoint kRephraseRecorder(338, 323);
-const QPoint kLaunchSwitch(360, 442);
-const QPoint kSignOutButton(200, 505);
+const QPoint kGoogleButton(200, 281);
+const QPoint kContinueButton(338, 381);
+const QPoint kRephraseRecorder(338, 335);
+const QPoint kLaunchSwitch(360, 454);
+const QPoint kSignOutButton(200, 517);
 
 void clickAt(const QByteArray &window, QPoint place)
 {
@@ -219,7 +220,30 @@ private Q_SLOTS:
         google.insert(QStringLiteral("WUGGIT_GOOGLE_CLIENT_ID"), kGoogleClientId);
         google.insert(QStringLiteral("WUGGIT_GOOGLE_AUTHORIZATION_URL"), m_google.authorizationEndpoint().toString());
         google.insert(QStringLiteral("WUGGIT_GOOGLE_TOKEN_URL"), m_google.tokenEndpoint().toString());
+        // The test browser, however the URL is opened: Qt goes through
+        // xdg-open where it is installed, which prefers the registered
+        // handler of https (through the desktop's own opener, if it knows
+        // the desktop) to $BROWSER.
         google.insert(QStringLiteral("BROWSER"), QStringLiteral(TESTBROWSER_BINARY));
+        QTemporaryDir browser;
+        QVERIFY(QDir(browser.path()).mkpath(QStringLiteral("applications")));
+        QFile entry(browser.filePath(QStringLiteral("applications/wugg-testbrowser.desktop")));
+        QFile defaults(browser.filePath(QStringLiteral("mimeapps.list")));
+        QVERIFY(entry.open(QIODevice::WriteOnly) && defaults.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Test browser\nExec=" TESTBROWSER_BINARY " %u\n"
+                    "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n");
+        defaults.write("[Default Applications]\nx-scheme-handler/http=wugg-testbrowser.desktop\n"
+                       "x-scheme-handler/https=wugg-testbrowser.desktop\n");
+        entry.close();
+        defaults.close();
+        const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
+        google.insert(QStringLiteral("XDG_CONFIG_DIRS"),
+                      browser.path() + QLatin1Char(':') + system.value(QStringLiteral("XDG_CONFIG_DIRS"), QStringLiteral("/etc/xdg")));
+        google.insert(QStringLiteral("XDG_DATA_DIRS"),
+                      browser.path() + QLatin1Char(':')
+                          + system.value(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral("/usr/local/share:/usr/share")));
+        for (const char *desktop : {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
+            google.insert(QString::fromLatin1(desktop), QString());
         QVERIFY(m_program.start(true, google));
         QVERIFY(openSettings());
         const QSize signedOut = desktop::windowSize(m_settings);

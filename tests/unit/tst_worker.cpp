@@ -219,16 +219,18 @@ private Q_SLOTS:
 
     void startupDefaults()
     {
-        // init() made a worker on an empty preference store. A chosen style
-        // stays; launch at login is switched on at every start.
+        // init() made a worker on an empty preference store: a first start,
+        // which switches launch at login on. A chosen style stays; so does
+        // launch at login switched off after the first start.
         UserDefaults defaults;
         QCOMPARE(defaults.string(QStringLiteral("menuBarIconStylePreferenceKey")), QStringLiteral("colored"));
+        QVERIFY(LaunchAtLogin::shared()->isEnabled());
         defaults.setValue(QStringLiteral("minimal"), QStringLiteral("menuBarIconStylePreferenceKey"));
         LaunchAtLogin::shared()->setEnabled(false);
         QSignalSpy sounds(&SystemSound::zorble(), &SystemSound::played);
         Worker second;
         QCOMPARE(defaults.string(QStringLiteral("menuBarIconStylePreferenceKey")), QStringLiteral("minimal"));
-        QVERIFY(LaunchAtLogin::shared()->isEnabled());
+        QVERIFY(!LaunchAtLogin::shared()->isEnabled());
         QCOMPARE(sounds.size(), 1);
     }
 

@@ -234,4 +234,14 @@ Rectangle {
             }
         }
     }
+
+    // The edge, over the content: over a window of the same colour the menu
+    // would have no outline.
+    Rectangle {
+        objectName: "edge"
+        anchors.fill: parent
+        color: "transparent"
+        border.width: 1
+        border.color: Colors.dividerBackground
+    }
 }

@@ -40,7 +40,10 @@ ColumnLayout {
     Column {
         objectName: "headerTitle"
         Layout.alignment: Qt.AlignHCenter
-        Layout.topMargin: header.compact ? 0 : -24
+        // Close under the mascot, clear of its tail and feet: white letters
+        // over them would merge with them, and an outline to keep them
+        // apart cuts notches into the letters where the lines overlap.
+        Layout.topMargin: header.compact ? 0 : -12
         spacing: header.compact ? -4 : -10
         rotation: -10.8
 
@@ -55,9 +58,6 @@ ColumnLayout {
                 font.weight: Font.Black
                 font.italic: true
                 color: "white"
-                // Keeps the letters apart from the mascot they overlap.
-                style: Text.Outline
-                styleColor: Colors.primaryBackground
             }
         }
     }

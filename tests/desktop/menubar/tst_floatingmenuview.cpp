@@ -4,6 +4,7 @@
 // shows.
 
 #include <approuter.h>
+#include <look.h>
 #include <promptexecutor.h>
 #include <resolver.h>
 #include <systemsound.h>
@@ -209,6 +210,10 @@ private Q_SLOTS:
         QVERIFY(!item(QStringLiteral("customPromptField")));
         // The mascot comes from the program's resources.
         QCOMPARE(item(QStringLiteral("mascot"))->property("status").toInt(), 1 /* Image.Ready */);
+        // An edge all round, in the divider colour.
+        const QImage shot = m_window->grabWindow();
+        QCOMPARE(shot.pixelColor(0, shot.height() / 2), Look::dividerBackground());
+        QCOMPARE(shot.pixelColor(shot.width() - 1, shot.height() - 1), Look::dividerBackground());
 
         type(QStringLiteral("trans"));
         QCOMPARE(text(QStringLiteral("searchField")), QStringLiteral("trans"));

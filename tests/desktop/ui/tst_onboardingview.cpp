@@ -126,9 +126,13 @@ private Q_SLOTS:
     void signingInTurnsTheOpenWindowIntoTheTour()
     {
         QVERIFY(open(false));
+        QTRY_COMPARE(window()->width(), 400);
+        const int centre = window()->x() + 200;
         m_env.signIn();
         QTRY_VERIFY_WITH_TIMEOUT(signedInContent(), 10000);
         QTRY_COMPARE(window()->width(), 550);
+        // Wider on both sides, about the same centre.
+        QTRY_COMPARE(window()->x() + 275, centre);
         QTRY_COMPARE(window()->height(), qRound(root()->implicitHeight()));
         QCOMPARE(page(), QStringLiteral("demonstrationPage"));
         QVERIFY(!shown(item(QStringLiteral("loginLoader"))));

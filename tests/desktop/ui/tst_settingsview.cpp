@@ -122,6 +122,7 @@ private Q_SLOTS:
         // The window manager confirms the new height asynchronously.
         QTRY_COMPARE(m_window->height(), qRound(root()->implicitHeight()));
         QCOMPARE(titleLines(), (QStringList{QStringLiteral("  Welcome"), QStringLiteral("to Wugg it!")}));
+        QVERIFY(!m_window->icon().isNull()); // the program's, not the desktop's generic one
 
         QQuickItem *form = item(QStringLiteral("loginLoader"));
         QQuickItem *header = item(QStringLiteral("headerTitle"))->parentItem();
@@ -208,6 +209,8 @@ private Q_SLOTS:
     void signingInTurnsTheOpenWindowIntoTheSettings()
     {
         QVERIFY(open(false));
+        // The window manager confirms the new height asynchronously.
+        QTRY_COMPARE(m_window->height(), qRound(root()->implicitHeight()));
         const int signedOutHeight = m_window->height();
         const QString email = QStringLiteral("writer@example.org");
         type(email);

@@ -8,6 +8,7 @@
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,6 +38,7 @@ struct Behaviour
     int openSessionDelayMs = 0;
     bool dismissPrompts = false;
     int noSessionAnswers = 0;           // calls with a session that find every one forgotten; -1: all
+    QString brokenBy;                   // "leaving" in prompts, "Completed" or replies of the wrong shape
     QString defaultCollection = kLogin; // empty: none yet
 };
 
@@ -112,10 +114,15 @@ public:
             const auto answer = m_prompts.take(path);
             if (!answer)
                 return error(kNoSuchObject);
-            QTimer::singleShot(promptDelayMs, this, [bus, path, answer, dismiss = dismissPrompts] {
+            QTimer::singleShot(promptDelayMs, this, [bus, path, answer, dismiss = dismissPrompts, how = brokenBy] {
                 QDBusMessage completed = QDBusMessage::createSignal(path, "org.freedesktop.Secret.Prompt", "Completed");
-                completed << dismiss << QVariant::fromValue(QDBusVariant(dismiss ? QVariant(QString()) : answer()));
-                bus.send(completed);
+                completed << dismiss;
+                if (how != "Completed")
+                    completed << QVariant::fromValue(QDBusVariant(dismiss ? QVariant(QString()) : answer()));
+                if (how == "leaving")
+                    QDBusConnection(bus).unregisterService(kName);
+                else
+                    bus.send(completed);
             });
             return reply({});
         }
@@ -136,6 +143,8 @@ public:
                 return error(kNoSession);
             if (args.value(2).toBool())
                 items.removeIf([&](const auto &it) { return it.value().attributes == item.attributes; });
+            if (brokenBy == "replies")
+                return reply({object(add(item))});
             return reply({object(add(item)), object("/")});
         }
         if (!items.contains(path))
@@ -146,6 +155,8 @@ public:
                 return error(kNoSession);
             if (items[path].locked)
                 return error("org.freedesktop.Secret.Error.IsLocked");
+            if (brokenBy == "replies")
+                return reply({items[path].secret});
             QDBusArgument secret;
             secret.beginStructure();
             secret << session << QByteArray() << items[path].secret << QString("text/plain");
@@ -260,12 +271,16 @@ private Q_SLOTS:
     // in their order: the delete does not overtake the save before it.
     void keychainCallsKeepTheirOrderBehindASlowAnswer()
     {
-        m_service.openSessionDelayMs = 1500;
+        m_service.openSessionDelayMs = 3000;
         KeychainOperator keychain;
         bool read = false;
-        keychain.readKeychainDataLater("order", [&](std::optional<QByteArray>) { read = true; });
+        QElapsedTimer clock;
+        clock.start();
         keychain.saveKeychainData("saved", "order");
         keychain.deleteKeychainData("order");
+        keychain.readKeychainDataLater("order", [&](std::optional<QByteArray>) { read = true; });
+        // Back before the keyring could have answered the first of them.
+        QVERIFY2(clock.elapsed() < m_service.openSessionDelayMs, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!read);
         QTRY_VERIFY_WITH_TIMEOUT(read, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(m_service.calls.value("Delete"), 1, 10000);
@@ -310,6 +325,30 @@ private Q_SLOTS:
         QCOMPARE(answer.data, dismissed ? QByteArray() : QByteArray("tok\0en", 6));
         QCOMPARE(m_service.calls.value("Prompt"), 1);
         QCOMPARE(m_service.calls.value("GetSecret"), dismissed ? 0 : 1);
+    }
+
+    void brokenServiceEndsTheCallAsFailed_data()
+    {
+        QTest::addColumn<QString>("brokenBy");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("leaves the bus in a prompt") << "leaving" << "read" << true;
+        QTest::newRow("Completed of another signature") << "Completed" << "read" << true;
+        QTest::newRow("GetSecret of another signature") << "replies" << "read" << false;
+        QTest::newRow("CreateItem of another signature") << "replies" << "write" << false;
+    }
+    // Within the wait of perform(): the queue of calls behind it goes on.
+    void brokenServiceEndsTheCallAsFailed()
+    {
+        QFETCH(QString, brokenBy);
+        QFETCH(QString, operation);
+        QFETCH(bool, locked);
+        m_service.brokenBy = brokenBy;
+        m_service.add(keychainItem("base64", QByteArray("tokens").toBase64(), locked));
+        SecretServiceClient client(clientBus());
+        const Answer answer = perform(client, operation);
+        QCOMPARE(answer.outcome, KeychainOutcome::failed);
+        QCOMPARE(answer.data, QByteArray());
     }
 
     void lostSessionIsOpenedAgainOnce_data()

@@ -5,7 +5,11 @@
 #include "updatertesting.h"
 
 #include <updatewindow.h>
+#include <look.h>
 
+#include <QQuickWindow>
+
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QWindow>
@@ -199,6 +203,7 @@ private Q_SLOTS:
         auto o = f.options();
         o.showWindows = true;
         o.makeWindows = UpdateWindow::make;
+        Look::registerQmlModule(); // as the program's windows module does first
         auto controller = f.makeController(o, false);
         QVERIFY(userCheck(*controller));
 
@@ -208,14 +213,17 @@ private Q_SLOTS:
                     return window;
             return nullptr;
         };
-        QWindow *updateWindow = findWindow(QStringLiteral("updateWindow"));
+        auto *updateWindow = qobject_cast<QQuickWindow *>(findWindow(QStringLiteral("updateWindow")));
         QWindow *message = findWindow(QStringLiteral("updateMessage"));
         QVERIFY(updateWindow && message);
         QTRY_VERIFY(updateWindow->isVisible());
         QVERIFY(!message->isVisible());
+        QCOMPARE(updateWindow->color(), Look::primaryBackground()); // the program's dark windows
+        QVERIFY(updateWindow->grabWindow().save(QDir::current().filePath(QStringLiteral("update-window.png"))));
 
-        // Reminding later hides without skipping.
-        controller->windowModel()->remindLater();
+        // Escape reminds later: it hides without skipping.
+        QTRY_COMPARE(QGuiApplication::focusWindow(), updateWindow);
+        QTest::keyClick(updateWindow, Qt::Key_Escape);
         QTRY_VERIFY(!updateWindow->isVisible());
         QVERIFY(controller->updater()->skippedVersion().isEmpty());
 
@@ -223,6 +231,10 @@ private Q_SLOTS:
         QVERIFY(userCheck(*controller));
         QTRY_VERIFY(message->isVisible());
         QCOMPARE(message->title(), QStringLiteral("You're up to date"));
+        QTRY_COMPARE(QGuiApplication::focusWindow(), message);
+        QVERIFY(qobject_cast<QQuickWindow *>(message)->grabWindow().save(QDir::current().filePath(QStringLiteral("update-message.png"))));
+        QTest::keyClick(message, Qt::Key_Return);
+        QTRY_VERIFY(!message->isVisible());
     }
 
     void nothingBeforeStartOrWhenOff()
