@@ -50,6 +50,9 @@ void relaunchAppImage(const QString &appImage)
     QStringList arguments = QCoreApplication::arguments();
     if (!arguments.isEmpty())
         arguments.removeFirst();
+    // The new copy waits for this one to let go of the program's lock
+    // instead of deferring to it.
+    qputenv("WUGGIT_REPLACING", "1");
     QProcess::startDetached(appImage, arguments);
     QCoreApplication::quit();
 }

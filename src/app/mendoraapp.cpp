@@ -7,7 +7,11 @@
 #include <platform.h>
 #include <resolver.h>
 
+#include <menubarcontroller.h>
+
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 
@@ -33,6 +37,12 @@ MendoraApp::MendoraApp(int &argc, char **argv) : m_application(preferX11(argc), 
     // A tray program: closing its last window must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // A second tray icon, analytics queue and set of grabs helps nobody.
+    if (!m_singleInstance.acquire([this] { openSettings(); })) {
+        m_anotherCopyRuns = true;
+        return;
+    }
+
     platform::quitOnTerminationSignals(m_application);
     // The worker asks for it on the way to the tray icon.
     platform::prefetchSyntheticEventSupport();
@@ -54,5 +64,39 @@ MendoraApp::~MendoraApp()
 
 int MendoraApp::exec()
 {
+    if (m_anotherCopyRuns)
+        return 0;
     return QApplication::exec();
+}
+
+void MendoraApp::openSettings()
+{
+    if (MenuBarController *controller = m_appDelegate->menuBarController()) {
+        controller->showSettings();
+        return;
+    }
+    // Asked while still starting: once the tray is up.
+    QObject::connect(m_appDelegate.get(), &AppDelegate::didFinishLaunching, m_appDelegate.get(),
+                     [this] { openSettings(); }, Qt::SingleShotConnection);
+}
+
+std::optional<int> MendoraApp::answerCommandLine(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--help" || argument == "-h") {
+            std::printf("Usage: %s [--help] [--version]\n\n"
+                        "%s lives in the system tray. Select text in any application and press\n"
+                        "Ctrl+Alt+F to fix typos, Ctrl+Alt+R to rephrase, or Ctrl+Alt+O for the prompt\n"
+                        "menu (the keys can be changed in Settings). Started while it already runs,\n"
+                        "it opens the running copy's Settings window instead.\n",
+                        BuildConfig::kAppId, BuildConfig::kDisplayName);
+            return 0;
+        }
+        if (argument == "--version" || argument == "-v") {
+            std::printf("%s %s\n", BuildConfig::kDisplayName, BuildConfig::kShortVersion);
+            return 0;
+        }
+    }
+    return std::nullopt;
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "singleinstance.h"
+
 #include <QApplication>
 
 #include <memory>
+#include <optional>
 
 class AppDelegate;
 
@@ -14,10 +17,20 @@ public:
     MendoraApp(int &argc, char **argv);
     ~MendoraApp();
 
+    // --help and --version, answered before anything starts (no display
+    // needed); the exit status, or none to start the program.
+    static std::optional<int> answerCommandLine(int argc, char **argv);
+
+    // Runs the program; ends at once with 0 when another copy was running.
     int exec();
     AppDelegate *appDelegate() const { return m_appDelegate.get(); }
 
 private:
+    void openSettings();
+
     QApplication m_application;
+    SingleInstance m_singleInstance;
+    // Another copy runs and was asked to open its settings.
+    bool m_anotherCopyRuns = false;
     std::unique_ptr<AppDelegate> m_appDelegate;
 };

@@ -153,8 +153,15 @@ void TextExtractor::forgetCapture()
     m_source.reset();
 }
 
-void TextExtractor::paste(const QString &text)
+void TextExtractor::paste(const QString &pasted)
 {
+    QString text = pasted;
+    if (m_source->transfer != platform::TextTransfer::Clipboard) {
+        // A terminal pastes into the running command's input, or queues it
+        // for the shell: a trailing line break there would run it.
+        while (text.endsWith(u'\n') || text.endsWith(u'\r'))
+            text.chop(1);
+    }
     if (m_source->transfer == platform::TextTransfer::PrimarySelection) {
         // The terminal pastes PRIMARY on Shift+Insert; we keep owning it, so
         // the clipboard is not touched at all.

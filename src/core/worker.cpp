@@ -14,6 +14,7 @@
 #include <launchatlogin.h>
 
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -151,6 +152,14 @@ void Worker::runWaiting()
     }
 }
 
+auto Worker::markBusy()
+{
+    // Cleared however the capture or write-back ends, a throw included:
+    // otherwise every later shortcut would wait for ever.
+    m_busy = true;
+    return qScopeGuard([this] { m_busy = false; });
+}
+
 void Worker::runPrompt(const Prompt &prompt, bool signedIn)
 {
     if (!signedIn) {
@@ -168,9 +177,10 @@ void Worker::runPrompt(const Prompt &prompt, bool signedIn)
     // A newer action replaces the older one: its answer is no longer wanted.
     const bool abandoned = abandonRequest();
 
-    m_busy = true;
-    const std::optional<QString> text = textExtractor->extractSelectedText();
-    m_busy = false;
+    const std::optional<QString> text = [this] {
+        const auto busy = markBusy();
+        return textExtractor->extractSelectedText();
+    }();
 
     // A prompt that came in during the capture replaces this one before its
     // request is even sent.
@@ -205,9 +215,10 @@ void Worker::receiveResult(const RequestResult &result)
         runWaiting();
         return;
     }
-    m_busy = true;
-    const bool written = textExtractor->replaceSelectedText(result.output);
-    m_busy = false;
+    const bool written = [this, &result] {
+        const auto busy = markBusy();
+        return textExtractor->replaceSelectedText(result.output);
+    }();
     if (!written)
         appRouter->showToast(kNotWrittenBackMessage, [] {}, kToastDuration);
     runWaiting();

@@ -84,6 +84,8 @@ private:
     void enqueue(Waiting item);
     void runWaiting();
     void runPrompt(const Prompt &prompt, bool signedIn);
+    // Sets the busy flag until the returned guard goes.
+    auto markBusy();
     bool abandonRequest();
     void receiveResult(const RequestResult &result);
     void handleResult(const RequestResult &result);

@@ -12,6 +12,7 @@ struct State
 {
     bool tried = false;
     const Entries *entries = nullptr;
+    QString error;
 };
 
 State &state()
@@ -25,7 +26,7 @@ QStringList candidates()
     QStringList files;
     const QString named = qEnvironmentVariable("WUGGIT_WINDOWS_MODULE");
     if (!named.isEmpty())
-        files << named;
+        return {named};
     if (QCoreApplication::instance())
         files << QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kFileName);
 #ifdef WUGG_WINDOWS_MODULE_BUILD_PATH
@@ -62,8 +63,14 @@ const Entries *load()
         }
         errors << library.errorString();
     }
-    qCritical("Cannot load the windows of Wugg it!: %s", qPrintable(errors.join(QStringLiteral("; "))));
+    s.error = errors.join(QStringLiteral("; "));
+    qCritical("Cannot load the windows of Wugg it!: %s", qPrintable(s.error));
     return nullptr;
+}
+
+QString loadError()
+{
+    return state().error;
 }
 
 bool isLoaded()
@@ -83,6 +90,15 @@ AppRouting *DeferredRouter::router()
         if (const WindowsModule::Entries *entries = WindowsModule::load()) {
             m_router.reset(entries->makeRouter(&m_resolver));
             m_router->setStatusItem(m_statusItem);
+        } else if (!m_failureShown && m_statusItem && m_statusItem->isVisible()) {
+            // A damaged installation: without this, clicks on Settings and
+            // the shortcuts would do nothing at all, with no word why.
+            m_failureShown = true;
+            m_statusItem->showMessage(QStringLiteral("Wugg it!"),
+                                      QStringLiteral("The windows could not be loaded, so Settings, the prompt menu "
+                                                     "and messages cannot open; reinstalling should mend it.\n%1")
+                                          .arg(WindowsModule::loadError()),
+                                      QSystemTrayIcon::Warning);
         }
     }
     return m_router.get();

@@ -35,8 +35,12 @@ using EntriesFunction = const Entries *(*)();
 inline constexpr const char *kFileName = "wuggit-windows.so";
 
 // Loads the module on the first call; null (and logged once) when it cannot
-// be loaded. WUGGIT_WINDOWS_MODULE names another file, for development.
+// be loaded. WUGGIT_WINDOWS_MODULE names another file to load instead, for
+// development.
 const Entries *load();
+
+// Why load() failed; empty when it did not.
+QString loadError();
 
 // Whether load() has loaded it in this process.
 bool isLoaded();
@@ -69,4 +73,6 @@ private:
     Resolver &m_resolver;
     QPointer<QSystemTrayIcon> m_statusItem;
     std::unique_ptr<AppRouting> m_router;
+    // The tray has said once that the module could not be loaded.
+    bool m_failureShown = false;
 };

@@ -94,6 +94,7 @@ public:
         env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral("cache")));
         for (const QString &key : more.keys())
             env.insert(key, more.value(key));
+        m_environment = env;
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedChannels);
         m_backend.clearRequests();
@@ -126,11 +127,21 @@ public:
     }
 
     void stop() { desktop::endProcess(m_process); }
+    // Killed outright, as by kill -9: nothing of it runs to an end.
+    void killHard()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    // The environment of the last start, for another start by hand.
+    QProcessEnvironment environment() const { return m_environment; }
 
 private:
     BackendStandIn &m_backend;
     QTemporaryDir m_home;
     QProcess m_process;
+    QProcessEnvironment m_environment;
 };
 
 } // namespace desktop

@@ -86,13 +86,13 @@ public:
         return true;
     }
 
-    // Double-clicks the first word of the first line, as a user selects in
-    // a terminal.
-    void selectFirstWord()
+    // Triple-clicks the first line, as a user selects in a terminal; xterm
+    // takes its line break along.
+    void selectFirstLine()
     {
         xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), QString::fromLatin1(m_window),
                  QStringLiteral("15"), QStringLiteral("10"), QStringLiteral("click"), QStringLiteral("--repeat"),
-                 QStringLiteral("2"), QStringLiteral("1")});
+                 QStringLiteral("3"), QStringLiteral("1")});
     }
 
 private:
@@ -307,19 +307,70 @@ private Q_SLOTS:
         }
 
         // A selection: the answer goes in where the terminal pastes, here
-        // into the command reading its input.
+        // into the command reading its input, without a line break that
+        // would end that input.
         QFile::remove(out);
         {
             Terminal terminal(program, QStringLiteral("echo teh; read line; echo \"[$line]\" > %1; sleep 30").arg(out));
             QVERIFY(terminal.show());
-            terminal.selectFirstWord();
+            terminal.selectFirstLine();
             press(QStringLiteral("ctrl+alt+f"));
             QVERIFY(waitForAnswers(QStringLiteral("content/fix"), 1));
-            QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).last().json.value(QLatin1String("input")),
+            QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).last().json.value(QLatin1String("input")).toString().trimmed(),
                      QStringLiteral("teh"));
+            type(QStringLiteral("s"));
             press(QStringLiteral("Return"));
-            QTRY_COMPARE_WITH_TIMEOUT(lineRead(), QStringLiteral("[the]\n"), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(lineRead(), QStringLiteral("[thes]\n"), 5000);
         }
+    }
+
+    void aSecondStartOpensTheSettingsOfTheFirst()
+    {
+        QVERIFY(startProgram(true));
+        const QSet<QByteArray> before = visibleWindowsOf(QStringLiteral("wuggit"));
+        QProcess second;
+        second.setProcessEnvironment(m_program.environment());
+        second.start(QStringLiteral(WUGGIT_BINARY), {});
+        QVERIFY2(second.waitForFinished(10000), "a second copy runs");
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(QTest::qWaitFor([&] { return !(visibleWindowsOf(QStringLiteral("wuggit")) - before).isEmpty(); }, 10000));
+        screenshot(QStringLiteral("second-start-opens-settings.png"));
+        second.start(QStringLiteral(WUGGIT_BINARY), {QStringLiteral("--help")});
+        QVERIFY(second.waitForFinished(10000));
+        QVERIFY(second.exitCode() == 0 && second.readAllStandardOutput().startsWith("Usage: "));
+
+        // A copy killed outright leaves its lock file behind; the next start
+        // runs all the same.
+        m_program.killHard();
+        QProcess next;
+        next.setProcessEnvironment(m_program.environment());
+        next.start(QStringLiteral(WUGGIT_BINARY), {});
+        const auto lockHolder = [this] {
+            QFile lock(m_program.configPath(QStringLiteral("Wugg/wuggit.lock")));
+            return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+        };
+        QVERIFY(QTest::qWaitFor([&] { return lockHolder() == next.processId(); }, 10000));
+        QVERIFY(next.state() == QProcess::Running);
+        desktop::endProcess(next);
+    }
+
+    void aDamagedInstallationSaysSoInTheTray()
+    {
+        QTemporaryDir dir;
+        QFile module(dir.filePath(QStringLiteral("wuggit-windows.so")));
+        QVERIFY(module.open(QIODevice::WriteOnly) && module.write("not a library") > 0);
+        module.close();
+        QProcessEnvironment damaged;
+        damaged.insert(QStringLiteral("WUGGIT_WINDOWS_MODULE"), module.fileName());
+        QVERIFY(m_program.start(true, damaged));
+
+        // Signed out, the shortcut wants its toast; the tray says instead
+        // why no window can open.
+        const QSet<QByteArray> before = visibleWindowsOf(QStringLiteral("wuggit"));
+        press(QStringLiteral("ctrl+alt+f"));
+        QVERIFY(QTest::qWaitFor([&] { return !(visibleWindowsOf(QStringLiteral("wuggit")) - before).isEmpty(); }, 10000));
+        screenshot(QStringLiteral("windows-not-loaded-balloon.png"));
+        QVERIFY(!m_program.loadedLibraries().contains(QStringLiteral("wuggit-windows.so")));
     }
 
     void thePromptMenu()

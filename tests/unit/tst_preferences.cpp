@@ -47,8 +47,22 @@ private Q_SLOTS:
         QCOMPARE(reopened.string(QStringLiteral("menuBarIconStylePreferenceKey")), QStringLiteral("minimal"));
 
         QCOMPARE(reopened.string(QStringLiteral("usageCounterKey")), QStringLiteral("3"));
+        // Counted at every action, so kept out of the preferences file.
+        QCOMPARE(QSettings(file, QSettings::IniFormat).contains(QStringLiteral("usageCounterKey")), false);
         store.setValue(std::nullopt, QStringLiteral("usageCounterKey"));
         QCOMPARE(UserDefaults(file).string(QStringLiteral("usageCounterKey")), std::nullopt);
+    }
+
+    void aCounterInThePreferencesMovesOut()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("prefs.conf"));
+        QSettings(file, QSettings::IniFormat).setValue(QStringLiteral("usageCounterKey"), QStringLiteral("7"));
+        UserDefaults store(file);
+        QCOMPARE(store.string(QStringLiteral("usageCounterKey")), QStringLiteral("7"));
+        store.setValue(QStringLiteral("8"), QStringLiteral("usageCounterKey"));
+        QCOMPARE(UserDefaults(file).string(QStringLiteral("usageCounterKey")), QStringLiteral("8"));
+        QCOMPARE(QSettings(file, QSettings::IniFormat).contains(QStringLiteral("usageCounterKey")), false);
     }
 
     void valuesOfTheWrongFormReadAsTheyShould()

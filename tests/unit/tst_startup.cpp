@@ -85,6 +85,9 @@ private Q_SLOTS:
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // A configuration of its own: this test is a copy of the program too,
+        // holding the sandbox's, and a second copy would only defer to it.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), sandbox->filePath(QStringLiteral("child-config")));
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         program.start(QStringLiteral(WUGGIT_BINARY));

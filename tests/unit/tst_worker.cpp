@@ -59,6 +59,8 @@ struct RecordingExtraction : TextExtraction
     std::optional<QString> extractSelectedText() override
     {
         ++captures;
+        if (std::exchange(throwOnce, false))
+            throw std::runtime_error("capture failed");
         const std::optional<QString> text = selections.isEmpty() ? selection : selections.takeFirst();
         capturing = true;
         QTest::qWait(pauseMs);
@@ -82,6 +84,7 @@ struct RecordingExtraction : TextExtraction
     int pauseMs = 0;
     bool capturing = false;
     bool sourceInFront = true;
+    bool throwOnce = false;
     int captures = 0;
     QStringList written;
 };
@@ -287,6 +290,23 @@ private Q_SLOTS:
         QCOMPARE(m_backend.requestsTo(QStringLiteral("content/fix")).size(), 0);
     }
 
+    void aCaptureThatThrowsDoesNotHoldUpTheNext()
+    {
+        signIn();
+        m_extraction->throwOnce = true;
+        press(TriggeredKeyboardShortcut::typoFix);
+        bool thrown = false;
+        try {
+            QTest::qWaitFor([this] { return m_extraction->captures == 1; });
+        } catch (const std::runtime_error &) {
+            thrown = true;
+        }
+        QVERIFY(thrown);
+        m_extraction->selections << QStringLiteral("teh");
+        press(TriggeredKeyboardShortcut::typoFix);
+        QTRY_COMPARE(m_extraction->written, QStringList{QStringLiteral("the")});
+    }
+
     void onlyTheLatestAnswerIsWrittenBack()
     {
         signIn();
@@ -352,7 +372,7 @@ private Q_SLOTS:
 
     void usageHint()
     {
-        QSettings().remove(QStringLiteral("usageCounterKey"));
+        UserDefaults().setValue(std::nullopt, QStringLiteral("usageCounterKey"));
         QList<int> hintedAt;
         for (int action = 1; action <= 26; ++action) {
             const int before = int(m_router->toasts.size());
