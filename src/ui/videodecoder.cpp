@@ -10,6 +10,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -69,7 +71,9 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(QByteArray data, std::function<
         return nullptr;
     d->m_format->pb = d->m_io;
     d->m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
-    if (avformat_open_input(&d->m_format, nullptr, nullptr, nullptr) < 0)
+    // MP4 said outright: probing would run every demuxer's probe over the
+    // data, and keep their code in memory.
+    if (avformat_open_input(&d->m_format, nullptr, av_find_input_format("mp4"), nullptr) < 0)
         return nullptr; // avformat_open_input freed the context
 
     const AVCodec *codec = nullptr;
@@ -118,6 +122,10 @@ VideoDecoder::~VideoDecoder()
         av_freep(&m_io->buffer);
         avio_context_free(&m_io);
     }
+    // The thread's frames were freed into a heap of its own, which glibc
+    // keeps for a next thread otherwise: the tour would leave megabytes
+    // behind.
+    malloc_trim(0);
 }
 
 std::optional<qint64> VideoDecoder::nextTimelineMs()

@@ -12,6 +12,8 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 namespace {
 
@@ -41,6 +43,8 @@ YuvToRgb coefficients(const AVFrame &frame)
 
 // 8-bit YUV: a full-size luma plane and chroma subsampled by 2^shiftX
 // across and 2^shiftY down, in two planes or interleaved in one (step 2).
+// The products come from tables, once per chroma sample: this runs for
+// every pixel of every frame.
 QImage fromYuv(const AVFrame &frame, const uchar *u, const uchar *v, int chromaStride, int chromaStep, int shiftX,
                int shiftY)
 {
@@ -48,18 +52,30 @@ QImage fromYuv(const AVFrame &frame, const uchar *u, const uchar *v, int chromaS
     QImage image(frame.width, frame.height, QImage::Format_RGB32);
     if (image.isNull())
         return {};
-    const auto clamp = [](int value) { return value < 0 ? 0 : value > 255 ? 255 : value; };
+    std::array<int, 256> luma{}, rFromV{}, gFromU{}, gFromV{}, bFromU{};
+    for (int i = 0; i < 256; ++i) {
+        luma[size_t(i)] = k.luma * (i - k.lumaOffset) + 128;
+        rFromV[size_t(i)] = k.rFromV * (i - 128);
+        gFromU[size_t(i)] = -k.gFromU * (i - 128);
+        gFromV[size_t(i)] = -k.gFromV * (i - 128);
+        bFromU[size_t(i)] = k.bFromU * (i - 128);
+    }
+    const auto channel = [](int value) { return uint(std::clamp(value >> 8, 0, 255)); };
+    const int run = 1 << shiftX;
     for (int y = 0; y < frame.height; ++y) {
-        const uchar *luma = frame.data[0] + y * frame.linesize[0];
+        const uchar *lumaRow = frame.data[0] + y * frame.linesize[0];
         const uchar *uRow = u + (y >> shiftY) * chromaStride;
         const uchar *vRow = v + (y >> shiftY) * chromaStride;
         auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < frame.width; ++x) {
-            const int c = k.luma * (luma[x] - k.lumaOffset);
-            const int d = uRow[(x >> shiftX) * chromaStep] - 128;
-            const int e = vRow[(x >> shiftX) * chromaStep] - 128;
-            out[x] = qRgb(clamp((c + k.rFromV * e + 128) >> 8), clamp((c - k.gFromU * d - k.gFromV * e + 128) >> 8),
-                          clamp((c + k.bFromU * d + 128) >> 8));
+        for (int x = 0; x < frame.width; x += run) {
+            const int chroma = (x >> shiftX) * chromaStep;
+            const int r = rFromV[vRow[chroma]];
+            const int g = gFromU[uRow[chroma]] + gFromV[vRow[chroma]];
+            const int b = bFromU[uRow[chroma]];
+            for (int i = x; i < std::min(x + run, frame.width); ++i) {
+                const int c = luma[lumaRow[i]];
+                out[i] = 0xff000000u | channel(c + r) << 16 | channel(c + g) << 8 | channel(c + b);
+            }
         }
     }
     return image;
@@ -286,8 +302,12 @@ QSGNode *VideoPlayerView::updatePaintNode(QSGNode *old, UpdatePaintNodeData *)
     // overflows is cut off evenly on both sides.
     const qreal scale = std::max(width() / frame.width(), height() / frame.height());
     const QSizeF shown(width() / scale, height() / scale);
-    node->image->setSourceRect(
-        QRectF(QPointF((frame.width() - shown.width()) / 2, (frame.height() - shown.height()) / 2), shown));
+    QPointF corner((frame.width() - shown.width()) / 2, (frame.height() - shown.height()) / 2);
+    // Shown at its own size, the frame starts on a whole pixel: a copy, no
+    // scaling at every frame.
+    if (qFuzzyCompare(scale, 1.0))
+        corner = QPointF(std::floor(corner.x()), std::floor(corner.y()));
+    node->image->setSourceRect(QRectF(corner, shown));
     node->image->setRect(QRectF(0, 0, width(), height()));
     return node;
 }
