@@ -1,14 +1,10 @@
 #include "videodecoder.h"
 
+#include "ffmpeg.h"
 #include "videoplayer.h"
 
+#include <QTimer>
 #include <QtGlobal>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/mem.h>
-}
 
 #include <malloc.h>
 
@@ -54,50 +50,54 @@ int64_t seekData(void *opaque, int64_t offset, int whence)
 
 std::unique_ptr<VideoDecoder> VideoDecoder::open(QByteArray data, std::function<void()> frameQueued)
 {
+    std::shared_ptr<const FFmpeg> av = ffmpeg();
+    if (!av)
+        return nullptr;
     std::unique_ptr<VideoDecoder> d(new VideoDecoder);
+    d->m_av = av;
     d->m_data = std::move(data);
     d->m_frameQueued = std::move(frameQueued);
     d->m_ioState = {&d->m_data, &d->m_readAt};
 
     constexpr int kBufferSize = 32 * 1024;
-    auto *buffer = static_cast<unsigned char *>(av_malloc(kBufferSize));
-    d->m_io = buffer ? avio_alloc_context(buffer, kBufferSize, 0, &d->m_ioState, readData, nullptr, seekData) : nullptr;
+    auto *buffer = static_cast<unsigned char *>(av->av_malloc(kBufferSize));
+    d->m_io = buffer ? av->avio_alloc_context(buffer, kBufferSize, 0, &d->m_ioState, readData, nullptr, seekData) : nullptr;
     if (!d->m_io) {
-        av_free(buffer);
+        av->av_free(buffer);
         return nullptr;
     }
-    d->m_format = avformat_alloc_context();
+    d->m_format = av->avformat_alloc_context();
     if (!d->m_format)
         return nullptr;
     d->m_format->pb = d->m_io;
     d->m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
     // MP4 said outright: probing would run every demuxer's probe over the
     // data, and keep their code in memory.
-    if (avformat_open_input(&d->m_format, nullptr, av_find_input_format("mp4"), nullptr) < 0)
+    if (av->avformat_open_input(&d->m_format, nullptr, av->av_find_input_format("mp4"), nullptr) < 0)
         return nullptr; // avformat_open_input freed the context
 
     const AVCodec *codec = nullptr;
-    d->m_stream = av_find_best_stream(d->m_format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    d->m_stream = av->av_find_best_stream(d->m_format, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (d->m_stream < 0 || !codec)
         return nullptr;
     const AVStream *stream = d->m_format->streams[d->m_stream];
-    d->m_codec = avcodec_alloc_context3(codec);
-    if (!d->m_codec || avcodec_parameters_to_context(d->m_codec, stream->codecpar) < 0)
+    d->m_codec = av->avcodec_alloc_context3(codec);
+    if (!d->m_codec || av->avcodec_parameters_to_context(d->m_codec, stream->codecpar) < 0)
         return nullptr;
     // One thread, ours: FFmpeg would otherwise start one per core.
     d->m_codec->thread_count = 1;
-    if (avcodec_open2(d->m_codec, codec, nullptr) < 0)
+    if (av->avcodec_open2(d->m_codec, codec, nullptr) < 0)
         return nullptr;
-    d->m_packet = av_packet_alloc();
-    d->m_frame = av_frame_alloc();
+    d->m_packet = av->av_packet_alloc();
+    d->m_frame = av->av_frame_alloc();
     if (!d->m_packet || !d->m_frame)
         return nullptr;
 
     d->m_startPts = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
-        d->m_frameMs = std::max<qint64>(1, av_rescale(1000, stream->avg_frame_rate.den, stream->avg_frame_rate.num));
+        d->m_frameMs = std::max<qint64>(1, av->av_rescale(1000, stream->avg_frame_rate.den, stream->avg_frame_rate.num));
     if (stream->duration != AV_NOPTS_VALUE)
-        d->m_durationMs = av_rescale_q(stream->duration, stream->time_base, AVRational{1, 1000});
+        d->m_durationMs = av->av_rescale_q(stream->duration, stream->time_base, AVRational{1, 1000});
     else if (d->m_format->duration != AV_NOPTS_VALUE)
         d->m_durationMs = d->m_format->duration / (AV_TIME_BASE / 1000);
 
@@ -114,18 +114,22 @@ VideoDecoder::~VideoDecoder()
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
-    av_frame_free(&m_frame);
-    av_packet_free(&m_packet);
-    avcodec_free_context(&m_codec);
-    avformat_close_input(&m_format);
+    m_av->av_frame_free(&m_frame);
+    m_av->av_packet_free(&m_packet);
+    m_av->avcodec_free_context(&m_codec);
+    m_av->avformat_close_input(&m_format);
     if (m_io) {
-        av_freep(&m_io->buffer);
-        avio_context_free(&m_io);
+        m_av->av_freep(&m_io->buffer);
+        m_av->avio_context_free(&m_io);
     }
-    // The thread's frames were freed into a heap of its own, which glibc
-    // keeps for a next thread otherwise: the tour would leave megabytes
-    // behind.
-    malloc_trim(0);
+    // The libraries stay a moment for the next video (the tour's other page,
+    // the tour opened again) rather than being loaded again at once. Then
+    // the heap goes back as well: the thread's frames were freed into a heap
+    // of its own, which glibc keeps for a next thread otherwise.
+    QTimer::singleShot(kLibrariesKeptMs, [libraries = std::move(m_av)]() mutable {
+        libraries.reset();
+        malloc_trim(0);
+    });
 }
 
 std::optional<qint64> VideoDecoder::nextTimelineMs()
@@ -176,11 +180,11 @@ void VideoDecoder::run()
         const int64_t pts = decoded->best_effort_timestamp == AV_NOPTS_VALUE ? m_startPts : decoded->best_effort_timestamp;
         Frame frame;
         frame.positionMs = std::max<qint64>(
-            0, av_rescale_q(pts - m_startPts, m_format->streams[m_stream]->time_base, AVRational{1, 1000}));
+            0, m_av->av_rescale_q(pts - m_startPts, m_format->streams[m_stream]->time_base, AVRational{1, 1000}));
         frame.timelineMs = m_loopOffsetMs + frame.positionMs;
         m_lastPositionMs = frame.positionMs;
         frame.image = videoFrameImage(*decoded);
-        av_frame_unref(decoded);
+        m_av->av_frame_unref(decoded);
         if (frame.image.isNull())
             continue;
         bool wasEmpty = false;
@@ -199,7 +203,7 @@ void VideoDecoder::run()
 AVFrame *VideoDecoder::decodeNext()
 {
     for (int restarts = 0; restarts < 2;) {
-        const int received = avcodec_receive_frame(m_codec, m_frame);
+        const int received = m_av->avcodec_receive_frame(m_codec, m_frame);
         if (received == 0)
             return m_frame;
         if (received == AVERROR_EOF) {
@@ -210,23 +214,23 @@ AVFrame *VideoDecoder::decodeNext()
         }
         if (received != AVERROR(EAGAIN))
             return nullptr;
-        const int read = av_read_frame(m_format, m_packet);
+        const int read = m_av->av_read_frame(m_format, m_packet);
         if (read == AVERROR_EOF) {
             // The frames the decoder still holds come out first.
-            avcodec_send_packet(m_codec, nullptr);
+            m_av->avcodec_send_packet(m_codec, nullptr);
             continue;
         }
         if (read < 0)
             return nullptr;
         if (m_packet->stream_index == m_stream) {
-            const int sent = avcodec_send_packet(m_codec, m_packet);
+            const int sent = m_av->avcodec_send_packet(m_codec, m_packet);
             if (sent < 0 && sent != AVERROR(EAGAIN)) {
-                av_packet_unref(m_packet);
+                m_av->av_packet_unref(m_packet);
                 return nullptr;
             }
             restarts = 0;
         }
-        av_packet_unref(m_packet);
+        m_av->av_packet_unref(m_packet);
     }
     return nullptr;
 }
@@ -237,6 +241,6 @@ bool VideoDecoder::restart()
 {
     m_loopOffsetMs += std::max(m_lastPositionMs + m_frameMs, m_durationMs);
     m_lastPositionMs = 0;
-    avcodec_flush_buffers(m_codec);
-    return av_seek_frame(m_format, m_stream, m_startPts, AVSEEK_FLAG_BACKWARD) >= 0;
+    m_av->avcodec_flush_buffers(m_codec);
+    return m_av->av_seek_frame(m_format, m_stream, m_startPts, AVSEEK_FLAG_BACKWARD) >= 0;
 }

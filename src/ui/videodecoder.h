@@ -13,6 +13,7 @@
 #include <utility>
 
 struct AVCodecContext;
+struct FFmpeg;
 struct AVFormatContext;
 struct AVFrame;
 struct AVIOContext;
@@ -34,7 +35,7 @@ public:
     // Null when the data holds no video FFmpeg can decode. frameQueued is
     // called on the decoding thread whenever the queue stops being empty.
     static std::unique_ptr<VideoDecoder> open(QByteArray data, std::function<void()> frameQueued);
-    // Stops decoding and joins the thread.
+    // Stops decoding and joins the thread. On the main thread.
     ~VideoDecoder();
 
     qint64 durationMs() const { return m_durationMs; }
@@ -56,7 +57,9 @@ private:
     bool restart();
 
     static constexpr std::size_t kQueueLength = 4;
+    static constexpr int kLibrariesKeptMs = 2000;
 
+    std::shared_ptr<const FFmpeg> m_av; // held until the last call into it
     QByteArray m_data;
     qint64 m_readAt = 0;
     std::pair<const QByteArray *, qint64 *> m_ioState{nullptr, nullptr};

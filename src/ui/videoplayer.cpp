@@ -1,15 +1,12 @@
 #include "videoplayer.h"
 
+#include "ffmpeg.h"
 #include "videodecoder.h"
 
 #include <QQuickWindow>
 #include <QResource>
 #include <QSGImageNode>
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libavutil/pixdesc.h>
-}
 
 #include <algorithm>
 #include <array>
@@ -112,13 +109,15 @@ QImage videoFrameImage(const AVFrame &frame)
         return fromYuv(frame, frame.data[1], frame.data[1] + 1, frame.linesize[1], 2, 1, 1);
     if (format == AV_PIX_FMT_NV21)
         return fromYuv(frame, frame.data[1] + 1, frame.data[1], frame.linesize[1], 2, 1, 1);
-    const AVPixFmtDescriptor *layout = av_pix_fmt_desc_get(format);
-    const bool planarYuv = layout && (layout->flags & AV_PIX_FMT_FLAG_PLANAR) && !(layout->flags & AV_PIX_FMT_FLAG_RGB)
-                           && layout->nb_components >= 3 && layout->comp[0].depth == 8 && layout->comp[1].depth == 8
-                           && layout->comp[1].plane == 1 && layout->comp[2].plane == 2;
-    if (planarYuv && frame.linesize[1] == frame.linesize[2])
-        return fromYuv(frame, frame.data[1], frame.data[2], frame.linesize[1], 1, layout->log2_chroma_w,
-                       layout->log2_chroma_h);
+    switch (format) {
+    case AV_PIX_FMT_YUV420P:
+    case AV_PIX_FMT_YUVJ420P: return fromYuv(frame, frame.data[1], frame.data[2], frame.linesize[1], 1, 1, 1);
+    case AV_PIX_FMT_YUV422P:
+    case AV_PIX_FMT_YUVJ422P: return fromYuv(frame, frame.data[1], frame.data[2], frame.linesize[1], 1, 1, 0);
+    case AV_PIX_FMT_YUV444P:
+    case AV_PIX_FMT_YUVJ444P: return fromYuv(frame, frame.data[1], frame.data[2], frame.linesize[1], 1, 0, 0);
+    default: break;
+    }
     return {};
 }
 
