@@ -84,7 +84,7 @@ std::unique_ptr<VideoDecoder> VideoDecoder::open(QByteArray data, std::function<
     d->m_codec = av->avcodec_alloc_context3(codec);
     if (!d->m_codec || av->avcodec_parameters_to_context(d->m_codec, stream->codecpar) < 0)
         return nullptr;
-    // One thread, ours: FFmpeg would otherwise start one per core.
+    // Decoding stays on this one thread: no frame threads of FFmpeg.
     d->m_codec->thread_count = 1;
     if (av->avcodec_open2(d->m_codec, codec, nullptr) < 0)
         return nullptr;
