@@ -1,11 +1,16 @@
 #include "videoplayer.h"
 
-#include <QFile>
-#include <QMediaPlayer>
-#include <QPainter>
-#include <QUrl>
-#include <QVideoFrame>
-#include <QVideoSink>
+#include "ffmpeg.h"
+#include "videodecoder.h"
+
+#include <QQuickWindow>
+#include <QResource>
+#include <QSGImageNode>
+
+
+#include <algorithm>
+#include <array>
+#include <cmath>
 
 namespace {
 
@@ -15,10 +20,6 @@ QString bareName(const QString &name)
     return name.startsWith(QLatin1Char('/')) ? name.mid(1) : name;
 }
 
-} // namespace
-
-namespace {
-
 struct YuvToRgb
 {
     // Fixed-point coefficients, scaled by 256.
@@ -26,91 +27,189 @@ struct YuvToRgb
     int lumaOffset;
 };
 
-YuvToRgb coefficients(const QVideoFrameFormat &format)
+YuvToRgb coefficients(const AVFrame &frame)
 {
-    const bool bt709 = format.colorSpace() == QVideoFrameFormat::ColorSpace_BT709;
-    if (format.colorRange() == QVideoFrameFormat::ColorRange_Full)
+    const bool bt709 = frame.colorspace == AVCOL_SPC_BT709;
+    const auto format = AVPixelFormat(frame.format);
+    const bool full = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P
+                      || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P;
+    if (full)
         return bt709 ? YuvToRgb{256, 403, 48, 120, 475, 0} : YuvToRgb{256, 359, 88, 183, 454, 0};
     return bt709 ? YuvToRgb{298, 459, 55, 136, 541, 16} : YuvToRgb{298, 409, 100, 208, 516, 16};
 }
 
-// Planar or semi-planar 4:2:0: a full-size luma plane and chroma at half
-// the width and height, either in two planes or interleaved in one.
-QImage fromYuv420(const QVideoFrame &frame, const uchar *u, const uchar *v, int chromaStride, int chromaStep)
+// 8-bit YUV: a full-size luma plane and chroma subsampled by 2^shiftX
+// across and 2^shiftY down, in two planes or interleaved in one (step 2).
+// The products come from tables, once per chroma sample: this runs for
+// every pixel of every frame.
+QImage fromYuv(const AVFrame &frame, const uchar *u, const uchar *v, int chromaStride, int chromaStep, int shiftX,
+               int shiftY)
 {
-    const YuvToRgb k = coefficients(frame.surfaceFormat());
-    const int width = frame.width();
-    const int height = frame.height();
-    QImage image(width, height, QImage::Format_RGB32);
+    const YuvToRgb k = coefficients(frame);
+    QImage image(frame.width, frame.height, QImage::Format_RGB32);
     if (image.isNull())
         return {};
-    const auto clamp = [](int value) { return value < 0 ? 0 : value > 255 ? 255 : value; };
-    for (int y = 0; y < height; ++y) {
-        const uchar *luma = frame.bits(0) + y * frame.bytesPerLine(0);
-        const uchar *uRow = u + (y / 2) * chromaStride;
-        const uchar *vRow = v + (y / 2) * chromaStride;
+    std::array<int, 256> luma{}, rFromV{}, gFromU{}, gFromV{}, bFromU{};
+    for (int i = 0; i < 256; ++i) {
+        luma[size_t(i)] = k.luma * (i - k.lumaOffset) + 128;
+        rFromV[size_t(i)] = k.rFromV * (i - 128);
+        gFromU[size_t(i)] = -k.gFromU * (i - 128);
+        gFromV[size_t(i)] = -k.gFromV * (i - 128);
+        bFromU[size_t(i)] = k.bFromU * (i - 128);
+    }
+    const auto channel = [](int value) { return uint(std::clamp(value >> 8, 0, 255)); };
+    const int run = 1 << shiftX;
+    for (int y = 0; y < frame.height; ++y) {
+        const uchar *lumaRow = frame.data[0] + y * frame.linesize[0];
+        const uchar *uRow = u + (y >> shiftY) * chromaStride;
+        const uchar *vRow = v + (y >> shiftY) * chromaStride;
         auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const int c = k.luma * (luma[x] - k.lumaOffset);
-            const int d = uRow[(x / 2) * chromaStep] - 128;
-            const int e = vRow[(x / 2) * chromaStep] - 128;
-            out[x] = qRgb(clamp((c + k.rFromV * e + 128) >> 8), clamp((c - k.gFromU * d - k.gFromV * e + 128) >> 8),
-                          clamp((c + k.bFromU * d + 128) >> 8));
+        for (int x = 0; x < frame.width; x += run) {
+            const int chroma = (x >> shiftX) * chromaStep;
+            const int r = rFromV[vRow[chroma]];
+            const int g = gFromU[uRow[chroma]] + gFromV[vRow[chroma]];
+            const int b = bFromU[uRow[chroma]];
+            for (int i = x; i < std::min(x + run, frame.width); ++i) {
+                const int c = luma[lumaRow[i]];
+                out[i] = 0xff000000u | channel(c + r) << 16 | channel(c + g) << 8 | channel(c + b);
+            }
         }
     }
     return image;
 }
 
+QImage::Format rgbFormat(AVPixelFormat format)
+{
+    switch (format) {
+    case AV_PIX_FMT_BGRA: return QImage::Format_ARGB32;
+    case AV_PIX_FMT_BGR0: return QImage::Format_RGB32;
+    case AV_PIX_FMT_RGBA: return QImage::Format_RGBA8888;
+    case AV_PIX_FMT_RGB24: return QImage::Format_RGB888;
+    default: return QImage::Format_Invalid;
+    }
+}
+
+// The frame's image node and the texture it shows, which goes with it.
+struct FrameNode : QSGNode
+{
+    QSGImageNode *image = nullptr; // a child
+    std::unique_ptr<QSGTexture> texture;
+};
+
 } // namespace
 
-QImage videoFrameImage(const QVideoFrame &source)
+QImage videoFrameImage(const AVFrame &frame)
 {
-    QVideoFrame frame(source);
-    if (!frame.isValid() || !frame.map(QVideoFrame::ReadOnly))
+    const auto format = AVPixelFormat(frame.format);
+    if (frame.width <= 0 || frame.height <= 0 || !frame.data[0])
         return {};
-    QImage image;
-    const QImage::Format direct = QVideoFrameFormat::imageFormatFromPixelFormat(frame.pixelFormat());
-    bool converted = true;
-    if (direct != QImage::Format_Invalid) {
-        image = QImage(frame.bits(0), frame.width(), frame.height(), frame.bytesPerLine(0), direct).copy();
+    if (const QImage::Format direct = rgbFormat(format); direct != QImage::Format_Invalid)
+        return QImage(frame.data[0], frame.width, frame.height, frame.linesize[0], direct).copy();
+    if (format == AV_PIX_FMT_NV12)
+        return fromYuv(frame, frame.data[1], frame.data[1] + 1, frame.linesize[1], 2, 1, 1);
+    if (format == AV_PIX_FMT_NV21)
+        return fromYuv(frame, frame.data[1] + 1, frame.data[1], frame.linesize[1], 2, 1, 1);
+    switch (format) {
+    case AV_PIX_FMT_YUV420P:
+    case AV_PIX_FMT_YUVJ420P: return fromYuv(frame, frame.data[1], frame.data[2], frame.linesize[1], 1, 1, 1);
+    case AV_PIX_FMT_YUV422P:
+    case AV_PIX_FMT_YUVJ422P: return fromYuv(frame, frame.data[1], frame.data[2], frame.linesize[1], 1, 1, 0);
+    case AV_PIX_FMT_YUV444P:
+    case AV_PIX_FMT_YUVJ444P: return fromYuv(frame, frame.data[1], frame.data[2], frame.linesize[1], 1, 0, 0);
+    default: break;
+    }
+    return {};
+}
+
+std::unique_ptr<VideoPlayer> VideoPlayer::open(const QString &resourcePath)
+{
+    const QResource resource(QLatin1Char(':') + resourcePath);
+    if (!resource.isValid() || resource.size() <= 0)
+        return nullptr;
+    // Stored uncompressed, the video is read where the program holds it.
+    QByteArray data = resource.compressionAlgorithm() == QResource::NoCompression
+                          ? QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()), resource.size())
+                          : resource.uncompressedData();
+    std::unique_ptr<VideoPlayer> player(new VideoPlayer);
+    player->m_source = resourcePath;
+    // Frames queued on the decoding thread are looked at here; the
+    // decoder's thread ends before this object, so no call outlives it.
+    player->m_decoder = VideoDecoder::open(std::move(data), [raw = player.get()] {
+        QMetaObject::invokeMethod(raw, &VideoPlayer::showDueFrames, Qt::QueuedConnection);
+    });
+    if (!player->m_decoder)
+        return nullptr;
+    player->m_due.setSingleShot(true);
+    player->m_due.setTimerType(Qt::PreciseTimer);
+    connect(&player->m_due, &QTimer::timeout, player.get(), &VideoPlayer::showDueFrames);
+    return player;
+}
+
+VideoPlayer::~VideoPlayer()
+{
+    m_decoder.reset();
+}
+
+qint64 VideoPlayer::duration() const
+{
+    return m_decoder->durationMs();
+}
+
+void VideoPlayer::setShown(bool shown)
+{
+    if (shown == m_shown)
+        return;
+    m_shown = shown;
+    if (shown) {
+        // On from the frame it stopped at: the clock starts again with the
+        // next one.
+        m_clock.invalidate();
+        m_decoder->setPaused(false);
+        showDueFrames();
     } else {
-        switch (frame.pixelFormat()) {
-        case QVideoFrameFormat::Format_YUV420P:
-            image = fromYuv420(frame, frame.bits(1), frame.bits(2), frame.bytesPerLine(1), 1);
-            break;
-        case QVideoFrameFormat::Format_YV12:
-            image = fromYuv420(frame, frame.bits(2), frame.bits(1), frame.bytesPerLine(1), 1);
-            break;
-        case QVideoFrameFormat::Format_NV12:
-            image = fromYuv420(frame, frame.bits(1), frame.bits(1) + 1, frame.bytesPerLine(1), 2);
-            break;
-        case QVideoFrameFormat::Format_NV21:
-            image = fromYuv420(frame, frame.bits(1) + 1, frame.bits(1), frame.bytesPerLine(1), 2);
-            break;
-        default:
-            converted = false;
+        m_due.stop();
+        m_decoder->setPaused(true);
+    }
+}
+
+void VideoPlayer::showDueFrames()
+{
+    if (!m_shown)
+        return;
+    bool changed = false;
+    while (const std::optional<qint64> next = m_decoder->nextTimelineMs()) {
+        // The clock starts with the first frame; after a stall of the
+        // decoder it starts again rather than racing through the frames.
+        if (!m_clock.isValid() || *next < m_clockBase + m_clock.elapsed() - 250) {
+            m_clock.start();
+            m_clockBase = *next;
+        }
+        const qint64 wait = *next - (m_clockBase + m_clock.elapsed());
+        if (wait > 0) {
+            m_due.start(int(wait));
             break;
         }
+        // A frame already due behind it replaces it unseen.
+        std::optional<VideoDecoder::Frame> frame = m_decoder->take();
+        m_frame = std::move(frame->image);
+        m_position = frame->positionMs;
+        changed = true;
     }
-    frame.unmap();
-    // Any other layout: Qt's conversion, whatever it loads.
-    return converted ? image : frame.toImage();
+    if (changed) {
+        Q_EMIT frameChanged();
+        Q_EMIT positionChanged(m_position);
+    }
 }
 
 VideoPlayerView::VideoPlayerView(QQuickItem *parent)
-    : QQuickPaintedItem(parent)
+    : QQuickItem(parent)
 {
+    setFlag(ItemHasContents);
 }
 
 VideoPlayerView::~VideoPlayerView()
 {
-    // The player's pipeline threads deliver frames to the sink: stop and
-    // free it before the sink goes.
-    if (m_player) {
-        m_player->stop();
-        delete m_player;
-    }
-    delete m_sink;
+    m_player.reset();
 }
 
 void VideoPlayerView::setVideoFileName(const QString &name)
@@ -125,7 +224,7 @@ void VideoPlayerView::setVideoFileName(const QString &name)
 
 void VideoPlayerView::componentComplete()
 {
-    QQuickPaintedItem::componentComplete();
+    QQuickItem::componentComplete();
     start();
 }
 
@@ -136,50 +235,78 @@ void VideoPlayerView::start()
     m_started = true;
 
     // The videos are compiled into the program's resources under /videos/
-    // (see CMakeLists.txt): the GStreamer backend of Qt 6.4 plays and seeks
-    // them from qrc, and the program needs no folder of files beside it.
+    // (see CMakeLists.txt), stored uncompressed: the decoder reads them in
+    // place, and the program needs no folder of files beside it.
     const QString path = QStringLiteral("/videos/%1.mp4").arg(bareName(m_videoFileName));
-    if (!QFile::exists(QLatin1Char(':') + path)) {
+    if (!QResource(QLatin1Char(':') + path).isValid()) {
         qWarning("Failed to locate video file in bundle. (%s)", qUtf8Printable(bareName(m_videoFileName)));
         return;
     }
-
-    // No audio output: the videos are silent, and one would open a sound
-    // server connection for nothing.
-    m_player = new QMediaPlayer(this);
-    m_sink = new QVideoSink(this);
-    m_player->setVideoSink(m_sink);
-    // Frames come from the pipeline's thread; the queued connection lands
-    // them here, and drops them once this item is gone.
-    connect(m_sink, &QVideoSink::videoFrameChanged, this, &VideoPlayerView::showFrame, Qt::QueuedConnection);
-    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-        if (status == QMediaPlayer::EndOfMedia) {
-            m_player->setPosition(0);
-            m_player->play();
-        }
-    });
-    QUrl url;
-    url.setScheme(QStringLiteral("qrc"));
-    url.setPath(path);
-    m_player->setSource(url);
-    m_player->play();
-}
-
-void VideoPlayerView::showFrame(const QVideoFrame &frame)
-{
-    m_frame = videoFrameImage(frame);
-    update();
-}
-
-void VideoPlayerView::paint(QPainter *painter)
-{
-    if (m_frame.isNull() || width() <= 0 || height() <= 0)
+    m_player = VideoPlayer::open(path);
+    if (!m_player) {
+        qWarning("The video %s cannot be played.", qUtf8Printable(path));
         return;
+    }
+    connect(m_player.get(), &VideoPlayer::frameChanged, this, [this] {
+        m_frameChanged = true;
+        update();
+    });
+    followWindow(window());
+}
+
+void VideoPlayerView::itemChange(ItemChange change, const ItemChangeData &data)
+{
+    QQuickItem::itemChange(change, data);
+    if (change == ItemSceneChange)
+        followWindow(data.window);
+}
+
+// Plays while its window is on screen.
+void VideoPlayerView::followWindow(QQuickWindow *window)
+{
+    if (window != m_window) {
+        disconnect(m_windowVisibility);
+        m_window = window;
+        if (window)
+            m_windowVisibility = connect(window, &QWindow::visibilityChanged, this, [this] { followWindow(m_window); });
+    }
+    if (m_player) {
+        const QWindow::Visibility visibility = window ? window->visibility() : QWindow::Hidden;
+        m_player->setShown(visibility != QWindow::Hidden && visibility != QWindow::Minimized);
+    }
+}
+
+QSGNode *VideoPlayerView::updatePaintNode(QSGNode *old, UpdatePaintNodeData *)
+{
+    auto *node = static_cast<FrameNode *>(old);
+    const QImage frame = m_player ? m_player->frame() : QImage();
+    if (frame.isNull() || width() <= 0 || height() <= 0) {
+        delete node;
+        return nullptr;
+    }
+    if (!node) {
+        node = new FrameNode;
+        node->image = window()->createImageNode();
+        node->image->setFiltering(QSGTexture::Linear);
+        node->appendChildNode(node->image);
+        m_frameChanged = true;
+    }
+    if (m_frameChanged) {
+        std::unique_ptr<QSGTexture> texture(window()->createTextureFromImage(frame));
+        node->image->setTexture(texture.get());
+        node->texture = std::move(texture);
+        m_frameChanged = false;
+    }
     // Fill the item keeping the aspect ratio: the part of the frame that
     // overflows is cut off evenly on both sides.
-    const qreal scale = std::max(width() / m_frame.width(), height() / m_frame.height());
+    const qreal scale = std::max(width() / frame.width(), height() / frame.height());
     const QSizeF shown(width() / scale, height() / scale);
-    const QRectF source(QPointF((m_frame.width() - shown.width()) / 2, (m_frame.height() - shown.height()) / 2), shown);
-    painter->setRenderHint(QPainter::SmoothPixmapTransform);
-    painter->drawImage(QRectF(0, 0, width(), height()), m_frame, source);
+    QPointF corner((frame.width() - shown.width()) / 2, (frame.height() - shown.height()) / 2);
+    // Shown at its own size, the frame starts on a whole pixel: a copy, no
+    // scaling at every frame.
+    if (qFuzzyCompare(scale, 1.0))
+        corner = QPointF(std::floor(corner.x()), std::floor(corner.y()));
+    node->image->setSourceRect(QRectF(corner, shown));
+    node->image->setRect(QRectF(0, 0, width(), height()));
+    return node;
 }

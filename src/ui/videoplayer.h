@@ -1,27 +1,69 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
-#include <QQuickPaintedItem>
+#include <QObject>
+#include <QPointer>
+#include <QQuickItem>
 #include <QString>
+#include <QTimer>
 #include <QtQml/qqmlregistration.h>
 
-class QMediaPlayer;
-class QVideoFrame;
-class QVideoSink;
+#include <memory>
 
-// The frame as an image, converted here for the YUV layouts decoders give.
-// Qt's own QVideoFrame::toImage() converts through a GPU context of its
-// thread, which loads the whole OpenGL stack (Mesa's LLVM where rendering is
-// in software) into the tray and keeps it for the life of the process.
-QImage videoFrameImage(const QVideoFrame &frame);
+struct AVFrame;
+class QQuickWindow;
+class VideoDecoder;
+
+// The decoded frame as an image, converted here for the layouts H.264
+// decoders give (planar and semi-planar YUV) and plain RGB. Null for any
+// other layout.
+QImage videoFrameImage(const AVFrame &frame);
+
+// A video of the program's resources played endlessly at its own pace:
+// decoded ahead on a thread of its own, each frame shown at its time. Not
+// shown, it neither decodes nor keeps a timer.
+class VideoPlayer : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Null when the resource holds no video that can be played.
+    static std::unique_ptr<VideoPlayer> open(const QString &resourcePath);
+    ~VideoPlayer() override;
+
+    QString source() const { return m_source; }
+    qint64 duration() const;
+    // Of the frame shown, within the video.
+    qint64 position() const { return m_position; }
+    bool isPlaying() const { return m_shown; }
+    QImage frame() const { return m_frame; }
+
+    void setShown(bool shown);
+
+Q_SIGNALS:
+    void frameChanged();
+    void positionChanged(qint64 position);
+
+private:
+    VideoPlayer() = default;
+    void showDueFrames();
+
+    QString m_source;
+    std::unique_ptr<VideoDecoder> m_decoder;
+    bool m_shown = false;
+    QImage m_frame;
+    qint64 m_position = 0;
+    // Video time = m_clockBase + m_clock's elapsed time, while shown.
+    QElapsedTimer m_clock;
+    qint64 m_clockBase = 0;
+    QTimer m_due;
+};
 
 // Plays the named video of the program's resources, silently and looping
-// forever, scaled to fill the item and cropped, without controls.
-//
-// QtMultimedia's VideoOutput draws nothing under the software scene graph
-// the windows use (Qt 6.4 renders video frames only through the RHI), so
-// the frames come from a QVideoSink and are painted here.
-class VideoPlayerView : public QQuickPaintedItem
+// forever, scaled to fill the item and cropped, without controls. Drawn by
+// the scene graph, the software one included.
+class VideoPlayerView : public QQuickItem
 {
     Q_OBJECT
     QML_ELEMENT
@@ -31,6 +73,7 @@ class VideoPlayerView : public QQuickPaintedItem
 
 public:
     explicit VideoPlayerView(QQuickItem *parent = nullptr);
+    // Stops the decoding and waits for its thread.
     ~VideoPlayerView() override;
 
     QString videoFileName() const { return m_videoFileName; }
@@ -38,23 +81,24 @@ public:
 
     // The player of the video; null before it starts and when the video
     // does not exist.
-    QMediaPlayer *player() const { return m_player; }
-
-    void paint(QPainter *painter) override;
+    VideoPlayer *player() const { return m_player.get(); }
 
 Q_SIGNALS:
     void videoFileNameChanged();
 
 protected:
     void componentComplete() override;
+    void itemChange(ItemChange change, const ItemChangeData &data) override;
+    QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *) override;
 
 private:
     void start();
-    void showFrame(const QVideoFrame &frame);
+    void followWindow(QQuickWindow *window);
 
     QString m_videoFileName;
     bool m_started = false;
-    QMediaPlayer *m_player = nullptr;
-    QVideoSink *m_sink = nullptr;
-    QImage m_frame;
+    std::unique_ptr<VideoPlayer> m_player;
+    QPointer<QQuickWindow> m_window;
+    QMetaObject::Connection m_windowVisibility;
+    bool m_frameChanged = false;
 };

@@ -121,7 +121,7 @@ private Q_SLOTS:
         const auto windowStack = [this] {
             QStringList found;
             for (const QString &library : m_program.loadedLibraries()) {
-                for (const char *name : {"libQt6Quick.so", "libQt6Qml.so", "libQt6Multimedia.so", "wuggit-windows.so"})
+                for (const char *name : {"libQt6Quick.so", "libQt6Qml.so", "libavformat.so", "wuggit-windows.so"})
                     if (library.startsWith(QLatin1String(name)))
                         found << library;
             }

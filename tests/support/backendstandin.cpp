@@ -218,6 +218,23 @@ QString rephrase(const QString &text, const QString &instruction)
     return text.left(begin) + leadIn + sentences.join(QLatin1Char(' ')) + text.mid(end);
 }
 
+// Real translations of the sentences the tour's videos show; any other text
+// comes back tagged with the language, "[German] text". Whitespace around
+// the text stays where it was.
+QString translate(const QString &text, const QString &language)
+{
+    static const QHash<QPair<QString, QString>, QString> known = {
+        {{QStringLiteral("german"), QStringLiteral("See you on Monday.")}, QStringLiteral("Wir sehen uns am Montag.")},
+        {{QStringLiteral("german"), QStringLiteral("Thanks for the photos.")}, QStringLiteral("Danke für die Fotos.")},
+    };
+    const QString sentence = text.trimmed();
+    const auto it = known.constFind({language.trimmed().toLower(), sentence});
+    if (it == known.constEnd() || sentence.isEmpty())
+        return QStringLiteral("[%1] %2").arg(language, text);
+    const qsizetype begin = text.indexOf(sentence);
+    return text.left(begin) + *it + text.mid(begin + sentence.size());
+}
+
 } // namespace
 
 QJsonObject BackendStandIn::Tokens::toJson() const
@@ -433,7 +450,7 @@ BackendStandIn::Answer BackendStandIn::contentAnswer(const Request &request)
         return ok({{QStringLiteral("output"), rephrase(input, prompt)}});
     if (prompt.trimmed().isEmpty())
         return failure(400, QStringLiteral("\"customPrompt\" must name the target language"));
-    return ok({{QStringLiteral("output"), QStringLiteral("[%1] %2").arg(prompt, input)}});
+    return ok({{QStringLiteral("output"), translate(input, prompt)}});
 }
 
 BackendStandIn::Answer BackendStandIn::authAnswer(const Request &request)

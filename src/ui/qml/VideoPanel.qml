@@ -19,11 +19,13 @@ Item {
     // light on the window's dark background either way.
     readonly property bool spinnerInverted: !darkAppearance
     readonly property color standardSpinnerColor: darkAppearance ? "#ffffff" : "#000000"
+    // Nothing turns in a hidden window: it would keep the program busy.
+    readonly property bool onScreen: Window.visibility !== Window.Hidden && Window.visibility !== Window.Minimized
 
     BusyIndicator {
         objectName: "videoSpinner"
         anchors.centerIn: parent
-        running: true
+        running: panel.onScreen
         padding: 0
         contentItem: Spinner {
             objectName: "videoSpinnerWheel"
@@ -32,7 +34,7 @@ Item {
             color: panel.spinnerInverted ? Qt.rgba(1 - panel.standardSpinnerColor.r, 1 - panel.standardSpinnerColor.g,
                                                    1 - panel.standardSpinnerColor.b, 1)
                                          : panel.standardSpinnerColor
-            running: true
+            running: panel.onScreen
         }
     }
 

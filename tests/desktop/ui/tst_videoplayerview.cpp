@@ -1,5 +1,5 @@
-// VideoPlayerView on the real GStreamer stack, drawn by the software scene
-// graph like the program's windows. The test videos (videos/) are compiled
+// VideoPlayerView on its FFmpeg decoder, drawn by the software scene graph
+// like the program's windows. The test videos (videos/) are compiled
 // into this test's resources under /videos/, where the view looks for the
 // program's own: red for the first half, blue for the second, with a lime
 // square in the middle.
@@ -9,11 +9,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QVideoFrame>
-#include <QVideoFrameFormat>
 #include <QGuiApplication>
 #include <QImage>
-#include <QMediaPlayer>
 #include <QPointer>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -24,6 +21,10 @@
 
 #include <cstring>
 #include <memory>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 
 namespace {
 
@@ -60,9 +61,9 @@ bool isVideo(Shade s)
 // reached the end of the video, a restart from elsewhere otherwise.
 struct PositionLog
 {
-    explicit PositionLog(QMediaPlayer *player)
+    explicit PositionLog(VideoPlayer *player)
     {
-        QObject::connect(player, &QMediaPlayer::positionChanged, &context, [this, player](qint64 position) {
+        QObject::connect(player, &VideoPlayer::positionChanged, &context, [this, player](qint64 position) {
             if (position < last - 200) {
                 if (last >= player->duration() - 400 && position < 300)
                     ++loops;
@@ -93,9 +94,25 @@ std::pair<int, int> limeSpan(const QImage &image, QPoint through, Qt::Orientatio
     return span;
 }
 
+// The process's threads by name, but Qt's pool threads: those come and go
+// with the scene graph's image work, the player has none of them.
+QStringList threadNames()
+{
+    QStringList names;
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly)) {
+            const QString name = QString::fromUtf8(comm.readAll().trimmed());
+            if (name != QLatin1String("Thread (pooled)"))
+                names << name;
+        }
+    }
+    return names;
+}
+
 int threadCount()
 {
-    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+    return int(threadNames().size());
 }
 
 } // namespace
@@ -148,42 +165,45 @@ private Q_SLOTS:
     // the OpenGL stack that Qt's own conversion loads to do it.
     void convertsFramesWithoutOpenGl_data()
     {
-        QTest::addColumn<QVideoFrameFormat::PixelFormat>("layout");
-        QTest::addColumn<QVideoFrameFormat::ColorSpace>("space");
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<int>("space");
         QTest::addColumn<QList<int>>("yuv");
         QTest::addColumn<QColor>("expected");
-        QTest::newRow("I420 red, BT.601") << QVideoFrameFormat::Format_YUV420P << QVideoFrameFormat::ColorSpace_BT601
+        QTest::newRow("I420 red, BT.601") << int(AV_PIX_FMT_YUV420P) << int(AVCOL_SPC_BT470BG)
                                           << QList<int>{81, 90, 240} << QColor(255, 0, 0);
-        QTest::newRow("NV12 blue, BT.709") << QVideoFrameFormat::Format_NV12 << QVideoFrameFormat::ColorSpace_BT709
+        QTest::newRow("NV12 blue, BT.709") << int(AV_PIX_FMT_NV12) << int(AVCOL_SPC_BT709)
                                            << QList<int>{32, 240, 118} << QColor(0, 0, 255);
-        QTest::newRow("YV12 grey, BT.601") << QVideoFrameFormat::Format_YV12 << QVideoFrameFormat::ColorSpace_BT601
+        QTest::newRow("NV21 blue, BT.709") << int(AV_PIX_FMT_NV21) << int(AVCOL_SPC_BT709)
+                                           << QList<int>{32, 118, 240} << QColor(0, 0, 255);
+        QTest::newRow("I444 grey, BT.601") << int(AV_PIX_FMT_YUV444P) << int(AVCOL_SPC_BT470BG)
                                            << QList<int>{126, 128, 128} << QColor(128, 128, 128);
     }
     void convertsFramesWithoutOpenGl()
     {
-        QFETCH(QVideoFrameFormat::PixelFormat, layout);
-        QFETCH(QVideoFrameFormat::ColorSpace, space);
+        QFETCH(int, layout);
+        QFETCH(int, space);
         QFETCH(QList<int>, yuv);
         QFETCH(QColor, expected);
-        QVideoFrameFormat format(QSize(6, 4), layout);
-        format.setColorSpace(space);
-        format.setColorRange(QVideoFrameFormat::ColorRange_Video);
-        QVideoFrame frame(format);
-        QVERIFY(frame.map(QVideoFrame::WriteOnly));
-        std::memset(frame.bits(0), yuv[0], size_t(frame.mappedBytes(0)));
-        if (layout == QVideoFrameFormat::Format_NV12) {
-            for (int i = 0; i + 1 < frame.mappedBytes(1); i += 2) {
-                frame.bits(1)[i] = uchar(yuv[1]);
-                frame.bits(1)[i + 1] = uchar(yuv[2]);
+        const std::unique_ptr<AVFrame, void (*)(AVFrame *)> frame(av_frame_alloc(), [](AVFrame *f) { av_frame_free(&f); });
+        frame->format = layout;
+        frame->width = 6;
+        frame->height = 4;
+        frame->colorspace = AVColorSpace(space);
+        frame->color_range = AVCOL_RANGE_MPEG;
+        QCOMPARE(av_frame_get_buffer(frame.get(), 0), 0);
+        const int chromaRows = layout == AV_PIX_FMT_YUV444P ? 4 : 2;
+        std::memset(frame->data[0], yuv[0], size_t(frame->linesize[0] * 4));
+        if (layout == AV_PIX_FMT_NV12 || layout == AV_PIX_FMT_NV21) {
+            for (int i = 0; i + 1 < frame->linesize[1] * chromaRows; i += 2) {
+                frame->data[1][i] = uchar(yuv[1]);
+                frame->data[1][i + 1] = uchar(yuv[2]);
             }
         } else {
-            const bool vFirst = layout == QVideoFrameFormat::Format_YV12;
-            std::memset(frame.bits(vFirst ? 2 : 1), yuv[1], size_t(frame.mappedBytes(1)));
-            std::memset(frame.bits(vFirst ? 1 : 2), yuv[2], size_t(frame.mappedBytes(2)));
+            std::memset(frame->data[1], yuv[1], size_t(frame->linesize[1] * chromaRows));
+            std::memset(frame->data[2], yuv[2], size_t(frame->linesize[2] * chromaRows));
         }
-        frame.unmap();
 
-        const QImage image = videoFrameImage(frame);
+        const QImage image = videoFrameImage(*frame);
         QCOMPARE(image.size(), QSize(6, 4));
         for (const QPoint p : {QPoint(0, 0), QPoint(5, 3), QPoint(3, 1)}) {
             const QColor got = image.pixelColor(p);
@@ -232,7 +252,18 @@ private Q_SLOTS:
         QVERIFY2(tallLog.otherJumps.isEmpty(), qPrintable(tallLog.otherJumps.join(u", ")));
         for (Shade s : std::as_const(seen))
             QVERIFY2(s == Shade::Red || s == Shade::Blue, "the video was not shown between its end and its start");
-        QCOMPARE(wide->player()->playbackState(), QMediaPlayer::PlayingState);
+        QVERIFY(wide->player()->isPlaying());
+
+        // Its window hidden, as the tour's close button does, the video
+        // stands still; shown again, it goes on from there.
+        window->hide();
+        const qint64 stoppedAt = wide->player()->position();
+        QTest::qWait(600);
+        QCOMPARE(wide->player()->position(), stoppedAt);
+        QVERIFY(!wide->player()->isPlaying());
+        window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(wide->player()->position() != stoppedAt, 5000);
+        QVERIFY(wide->player()->isPlaying());
     }
 
     void fillsAndCrops_data()
@@ -304,8 +335,8 @@ private Q_SLOTS:
 
         // Renamed once playing, as a rebuilt page would: the same player
         // keeps playing the same video from where it was.
-        QMediaPlayer *player = slashed->player();
-        const QUrl source = player->source();
+        VideoPlayer *player = slashed->player();
+        const QString source = player->source();
         PositionLog log(player);
         QTRY_VERIFY_WITH_TIMEOUT(player->position() > 300, 20000);
         slashed->setVideoFileName(QStringLiteral("test_tall"));
@@ -349,12 +380,14 @@ private Q_SLOTS:
             auto window = makeWindow(QSize(200, 120));
             VideoPlayerView *view = addView(window.get(), QStringLiteral("videoFileName: \"test_wide\""), QRect(0, 0, 160, 90));
             QVERIFY(view && view->player());
-            QPointer<QMediaPlayer> player = view->player();
+            QPointer<VideoPlayer> player = view->player();
             QTRY_COMPARE_WITH_TIMEOUT(shadeAt(window.get(), QPoint(80, 45)), Shade::Lime, 20000);
+            // A playing video decodes on one thread, not FFmpeg's one per core.
+            if (round > 0)
+                QCOMPARE(threadCount(), baseline + 1);
             window.reset();
             QVERIFY(!player);
-            // The first round brings GStreamer's lasting threads; later ones
-            // must not add to them.
+            // Later rounds must not add to what the first left.
             if (round == 0) {
                 QTest::qWait(500);
                 baseline = threadCount();
@@ -365,6 +398,28 @@ private Q_SLOTS:
                                           10000);
             }
         }
+    }
+
+    // The tour's window dropped with its video playing, round after round
+    // as "Start using" does, at every moment of the start: the process
+    // lives on, and each view's decoding has ended by the time it is gone.
+    void droppedWhilePlaying()
+    {
+        const int before = threadCount();
+        QStringList leftovers;
+        for (int round = 0; round < 40; ++round) {
+            auto window = makeWindow(QSize(200, 120));
+            VideoPlayerView *view = addView(window.get(), QStringLiteral("videoFileName: \"test_wide\""), QRect(0, 0, 160, 90));
+            QVERIFY(view && view->player());
+            if (round % 5 == 4)
+                QTRY_COMPARE_WITH_TIMEOUT(shadeAt(window.get(), QPoint(80, 45)), Shade::Lime, 20000);
+            else
+                QTest::qWait(round % 5 * 30);
+            window.reset();
+            if (threadCount() > before)
+                leftovers << QStringLiteral("%1 (%2)").arg(round).arg(threadNames().join(u", "));
+        }
+        QVERIFY2(leftovers.isEmpty(), qPrintable(QStringLiteral("threads left after rounds ") + leftovers.join(u", ")));
     }
 };
 
