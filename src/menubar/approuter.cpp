@@ -34,22 +34,26 @@ void centre(QWindow *window)
     window->setPosition(area.center() - QPoint(window->width() / 2, window->height() / 2));
 }
 
-// A window that grew past its screen's edge moves back onto it; the window
-// manager would otherwise cut its size instead.
-void keepOnScreen(QWindow *window, QPoint position, QSize size)
+// Where a visible window goes at a new size: its centre stays where it
+// was (it grows or shrinks on both sides), and it moves back onto its screen
+// where it would cross an edge; the window manager would otherwise cut its
+// size instead. Position and width come from the same report of the window
+// manager, which may not have confirmed the last request yet: mixing a
+// stale position with a newer width would move the centre.
+QRect placed(const QWindow *window, QSize size)
 {
+    const QRect now = window->geometry();
+    QRect frame(now.topLeft() + QPoint((now.width() - size.width()) / 2, 0), size);
     QScreen *screen = window->screen();
-    if (!screen || !window->isVisible())
-        return;
+    if (!screen)
+        return frame;
     const QRect area = screen->availableGeometry();
-    QRect frame(position, size);
     if (frame.right() > area.right())
         frame.moveRight(area.right());
     if (frame.bottom() > area.bottom())
         frame.moveBottom(area.bottom());
     frame.moveTopLeft(QPoint(std::max(frame.left(), area.left()), std::max(frame.top(), area.top())));
-    if (frame.topLeft() != window->position())
-        window->setPosition(frame.topLeft());
+    return frame;
 }
 
 void bringForward(QWindow *window)
@@ -142,10 +146,13 @@ AppRouter::WindowHolder AppRouter::makeWindow(Window which)
             // against the limits it knows.
             raw->setMinimumSize(QSize(0, 0));
             raw->setMaximumSize(QSize((1 << 24) - 1, (1 << 24) - 1));
-            // A new width keeps the window's centre where it was, not its
-            // left edge: the window grows or shrinks on both sides.
-            keepOnScreen(raw, raw->position() + QPoint((raw->width() - size.width()) / 2, 0), size);
-            raw->resize(size);
+            // One request for place and size: a resize of its own would
+            // send the position last reported, undoing a move not yet
+            // confirmed.
+            if (raw->isVisible())
+                raw->setGeometry(placed(raw, size));
+            else
+                raw->resize(size);
             raw->setMinimumSize(size);
             raw->setMaximumSize(size);
             root->setSize(size);
