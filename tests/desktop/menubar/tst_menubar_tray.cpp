@@ -116,6 +116,17 @@ private Q_SLOTS:
         // Shown with the first state; the tray embeds it a moment later and
         // only then moves it from the screen's corner to its place.
         QTRY_VERIFY_WITH_TIMEOUT(!icon().isEmpty() && icon().topLeft() != QPoint(0, 0), 10000);
+        // It reports that place before it is mapped there: a click lands
+        // only once the pointer is seen over it.
+        desktop::xdotool({QStringLiteral("mousemove"), QString::number(icon().center().x()),
+                          QString::number(icon().center().y())});
+        QWidget *tray = nullptr;
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->inherits("QSystemTrayIconSys"))
+                tray = window;
+        }
+        QVERIFY(tray);
+        QTRY_VERIFY_WITH_TIMEOUT(tray->underMouse(), 10000);
     }
 
     void cleanupTestCase()
