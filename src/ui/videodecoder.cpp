@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <malloc.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cstring>
@@ -165,6 +166,8 @@ void VideoDecoder::setPaused(bool paused)
 
 void VideoDecoder::run()
 {
+    // Named, so that a look at the process tells the decoder apart.
+    pthread_setname_np(pthread_self(), kThreadName);
     for (;;) {
         {
             std::unique_lock lock(m_mutex);

@@ -25,6 +25,9 @@ struct AVPacket;
 class VideoDecoder
 {
 public:
+    // The decoding thread's name.
+    static constexpr const char *kThreadName = "wugg-video";
+
     struct Frame
     {
         QImage image;
