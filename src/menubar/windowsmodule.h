@@ -12,9 +12,10 @@ class QObject;
 class UpdateWindowModel;
 
 // The program's windows (settings, floating menu, onboarding, toasts and the
-// update offer) and everything they need, Qt Quick, QML and FFmpeg's
-// decoders among it, live in a module of their own that is loaded the first
-// time one of them is shown. A tray program that shows no window never loads them.
+// update offer) and everything they need, Qt Quick and QML among it, live in
+// a module of their own that is loaded the first time one of them is shown
+// (FFmpeg's libraries only while a video plays). A tray program that shows no
+// window never loads them.
 namespace WindowsModule {
 
 // What the module offers, as the symbol kEntriesSymbol returns it.

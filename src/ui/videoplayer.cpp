@@ -7,7 +7,6 @@
 #include <QResource>
 #include <QSGImageNode>
 
-
 #include <algorithm>
 #include <array>
 #include <cmath>
